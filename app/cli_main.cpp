@@ -1,0 +1,97 @@
+// flashwright-cli: a thin command-line front end over the same core jobs as the desktop program.
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/cli.h"
+#include "app/clock.h"
+#include "app/globals.h"
+
+namespace fw::cli {
+
+static std::vector<Command>& Table() {
+  static std::vector<Command> table;
+  return table;
+}
+
+bool Register(const Command& command) {
+  Table().push_back(command);
+  return true;
+}
+
+const std::vector<Command>& Commands() { return Table(); }
+
+int Fail(int status, const std::string& message) {
+  std::cerr << "flashwright-cli: " << message << "\n";
+  return status;
+}
+
+static void PrintUsage(std::ostream& out) {
+  out << "usage: flashwright-cli [--settings FILE] [--yes] [--no-pauses]\n"
+         "                       [--image FILE [--create SIZE] [--sector-size 512|4096]]\n"
+         "                       COMMAND [ARGS]\n"
+         "       flashwright-cli --version\n\ncommands:\n";
+  for (const Command& c : Commands()) out << "  " << c.usage << "\n";
+}
+
+}  // namespace fw::cli
+
+int main(int argc, char** argv) {
+  using namespace fw::cli;
+  GlobalOptions options;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  size_t i = 0;
+  auto needValue = [&](const std::string& flag, std::string& out) -> bool {
+    if (i + 1 >= args.size()) return false;
+    out = args[++i];
+    (void)flag;
+    return true;
+  };
+  for (; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--version") {
+      std::cout << fw::kProgramName << " " << fw::kVersionString << " (" << fw::kBuildDate
+                << ")\n";
+      return kExitOk;
+    } else if (a == "--help" || a == "-h") {
+      PrintUsage(std::cout);
+      return kExitOk;
+    } else if (a == "--yes" || a == "-y") {
+      options.yes = true;
+    } else if (a == "--no-pauses") {
+      options.noPauses = true;
+    } else if (a == "--settings") {
+      if (!needValue(a, options.settingsFile)) return Fail(kExitUsage, "--settings needs a file");
+    } else if (a == "--image") {
+      if (!needValue(a, options.image)) return Fail(kExitUsage, "--image needs a file");
+    } else if (a == "--create") {
+      if (!needValue(a, options.create)) return Fail(kExitUsage, "--create needs a size");
+    } else if (a == "--sector-size") {
+      std::string v;
+      if (!needValue(a, v) || (v != "512" && v != "4096"))
+        return Fail(kExitUsage, "--sector-size takes 512 or 4096");
+      options.sectorSize = static_cast<uint32_t>(std::stoul(v));
+    } else if (a.rfind("-", 0) == 0) {
+      return Fail(kExitUsage, "unknown option " + a + " (see --help)");
+    } else {
+      break;
+    }
+  }
+  if (i >= args.size()) {
+    PrintUsage(std::cerr);
+    return kExitUsage;
+  }
+  if (!options.create.empty() && options.image.empty())
+    return Fail(kExitUsage, "--create goes with --image");
+  const std::string name = args[i];
+  std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
+  for (const Command& c : Commands()) {
+    if (name == c.name) {
+      fw::SetPausesEnabled(!options.noPauses);
+      return c.handler(options, rest);
+    }
+  }
+  return Fail(kExitUsage, "unknown command '" + name + "' (see --help)");
+}

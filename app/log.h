@@ -1,0 +1,25 @@
+// The debug log: one logging call that prefixes each line with a time stamp, the statement number
+// in brackets and the procedure name in parentheses. Lines are written only while the log is open
+// (LogEnable = 1); every call is cheap when it is closed.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace fw {
+
+// Writes one line; `procedure` may be empty (lines of the main body carry no procedure part).
+// `file` and `line` identify the statement: the line number is the statement number of the
+// prefix, and both are remembered as the crash report's "current statement".
+void LogLine(const char* file, int line, std::string_view procedure, std::string_view text);
+
+bool LogIsOpen();
+
+}  // namespace fw
+
+// Log from inside a procedure: the procedure name is the enclosing function's name.
+#define FW_LOG(text) ::fw::LogLine(__FILE__, __LINE__, __func__, (text))
+// Log under an explicit procedure name (lambdas, helpers that log for their caller).
+#define FW_LOGP(procedure, text) ::fw::LogLine(__FILE__, __LINE__, (procedure), (text))
+// Log from the main body (start-up, event loop, windows): no procedure part.
+#define FW_LOG_MAIN(text) ::fw::LogLine(__FILE__, __LINE__, "", (text))

@@ -1,0 +1,3 @@
+function(fw_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror -Wno-missing-field-initializers)
+endfunction()

@@ -1,0 +1,82 @@
+// A random-access device of whole sectors: a block device, a disk-image file, or a window
+// (offset, length) of either. Everything that moves sectors (raw access, the FAT32/exFAT engine,
+// backup and restore) goes through this interface, so tests can put a fault-injecting fake under
+// any of them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace fw {
+
+class BlockDevice {
+ public:
+  virtual ~BlockDevice() = default;
+
+  virtual uint32_t SectorSize() const = 0;
+  virtual uint64_t SizeBytes() const = 0;
+  uint64_t SectorCount() const { return SizeBytes() / SectorSize(); }
+
+  // Positioned transfers of any byte length inside the device. They return the number of bytes
+  // moved (short on a short transfer) or -1 on an error (errno-style code in LastError()).
+  // A transfer that would reach past SizeBytes() moves nothing and returns -1 (EINVAL).
+  virtual int64_t ReadAt(uint64_t offset, void* buffer, size_t length) = 0;
+  virtual int64_t WriteAt(uint64_t offset, const void* buffer, size_t length) = 0;
+  virtual bool Flush() = 0;
+  virtual int LastError() const = 0;
+
+  // Whole-sector convenience wrappers: true only when every byte moved.
+  bool ReadSectors(uint64_t firstSector, uint64_t count, void* buffer);
+  bool WriteSectors(uint64_t firstSector, uint64_t count, const void* buffer);
+};
+
+// A window of another device: offsets are relative to `offset`, the size is `length`.
+// The window never reaches outside its range.
+class WindowDevice final : public BlockDevice {
+ public:
+  WindowDevice(BlockDevice& base, uint64_t offset, uint64_t length);
+  uint32_t SectorSize() const override { return base_.SectorSize(); }
+  uint64_t SizeBytes() const override { return length_; }
+  int64_t ReadAt(uint64_t offset, void* buffer, size_t length) override;
+  int64_t WriteAt(uint64_t offset, const void* buffer, size_t length) override;
+  bool Flush() override { return base_.Flush(); }
+  int LastError() const override { return error_ ? error_ : base_.LastError(); }
+
+ private:
+  BlockDevice& base_;
+  uint64_t offset_;
+  uint64_t length_;
+  int error_ = 0;
+};
+
+// A device over an open file descriptor (block device node or regular file). Owns the fd.
+class FdDevice final : public BlockDevice {
+ public:
+  // sectorSize: logical sector size to present; size: bytes (0 = ask the fd).
+  FdDevice(int fd, uint32_t sectorSize, uint64_t size);
+  ~FdDevice() override;
+  FdDevice(const FdDevice&) = delete;
+  FdDevice& operator=(const FdDevice&) = delete;
+
+  // Opens `path` read-only or read-write; nullptr (errno set) on failure.
+  static std::unique_ptr<FdDevice> Open(const std::string& path, bool forWrite,
+                                        uint32_t sectorSize = 0, int extraFlags = 0);
+
+  uint32_t SectorSize() const override { return sectorSize_; }
+  uint64_t SizeBytes() const override { return size_; }
+  int64_t ReadAt(uint64_t offset, void* buffer, size_t length) override;
+  int64_t WriteAt(uint64_t offset, const void* buffer, size_t length) override;
+  bool Flush() override;
+  int LastError() const override { return error_; }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+  uint32_t sectorSize_;
+  uint64_t size_;
+  int error_ = 0;
+};
+
+}  // namespace fw

@@ -1,0 +1,93 @@
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/block_device.h"
+
+namespace fw {
+
+FdDevice::FdDevice(int fd, uint32_t sectorSize, uint64_t size)
+    : fd_(fd), sectorSize_(sectorSize), size_(size) {
+  struct stat st {};
+  const bool isBlock = fstat(fd_, &st) == 0 && S_ISBLK(st.st_mode);
+  if (sectorSize_ == 0) {
+    int ss = 512;
+    if (isBlock && ioctl(fd_, BLKSSZGET, &ss) != 0) ss = 512;
+    sectorSize_ = static_cast<uint32_t>(ss > 0 ? ss : 512);
+  }
+  if (size_ == 0) {
+    if (isBlock) {
+      uint64_t bytes = 0;
+      if (ioctl(fd_, BLKGETSIZE64, &bytes) == 0) size_ = bytes;
+    } else if (fstat(fd_, &st) == 0) {
+      size_ = static_cast<uint64_t>(st.st_size);
+    }
+  }
+}
+
+FdDevice::~FdDevice() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::unique_ptr<FdDevice> FdDevice::Open(const std::string& path, bool forWrite,
+                                         uint32_t sectorSize, int extraFlags) {
+  const int fd = ::open(path.c_str(), (forWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC | extraFlags);
+  if (fd < 0) return nullptr;
+  return std::make_unique<FdDevice>(fd, sectorSize, 0);
+}
+
+int64_t FdDevice::ReadAt(uint64_t offset, void* buffer, size_t length) {
+  if (offset > size_ || length > size_ - offset) {
+    error_ = EINVAL;
+    return -1;
+  }
+  size_t done = 0;
+  auto* p = static_cast<char*>(buffer);
+  while (done < length) {
+    const ssize_t n = ::pread(fd_, p + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      return done ? static_cast<int64_t>(done) : -1;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  error_ = 0;
+  return static_cast<int64_t>(done);
+}
+
+int64_t FdDevice::WriteAt(uint64_t offset, const void* buffer, size_t length) {
+  if (offset > size_ || length > size_ - offset) {
+    error_ = EINVAL;
+    return -1;
+  }
+  size_t done = 0;
+  const auto* p = static_cast<const char*>(buffer);
+  while (done < length) {
+    const ssize_t n = ::pwrite(fd_, p + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      return done ? static_cast<int64_t>(done) : -1;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  error_ = 0;
+  return static_cast<int64_t>(done);
+}
+
+bool FdDevice::Flush() {
+  if (::fsync(fd_) != 0) {
+    error_ = errno;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace fw
