@@ -15,12 +15,12 @@ inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 
 struct GlobalOptions {
-  std::string settingsFile;  // --settings FILE
-  bool yes = false;          // --yes: answer every message box with its affirmative button
-  bool noPauses = false;     // --no-pauses: status pauses return at once
-  std::string image;         // --image FILE: attach this disk-image file
-  std::string create;        // --create SIZE: create the image first (sparse)
-  uint32_t sectorSize = 512; // --sector-size 512|4096 for the image
+  std::string settingsFile;   // --settings FILE
+  bool yes = false;           // --yes: answer every message box with its affirmative button
+  bool noPauses = false;      // --no-pauses: status pauses return at once
+  std::string image;          // --image FILE: attach this disk-image file
+  std::string create;         // --create SIZE: create the image first (sparse)
+  uint32_t sectorSize = 512;  // --sector-size 512|4096 for the image
 };
 
 using Handler = int (*)(const GlobalOptions& options, const std::vector<std::string>& args);
@@ -42,6 +42,6 @@ int Fail(int status, const std::string& message);
 
 #define FW_CLI_CONCAT2(a, b) a##b
 #define FW_CLI_CONCAT(a, b) FW_CLI_CONCAT2(a, b)
-#define FW_CLI_COMMAND(name, usage, handler)                                         \
+#define FW_CLI_COMMAND(name, usage, handler)                                     \
   static const bool FW_CLI_CONCAT(fwCliRegistered_, __LINE__) [[maybe_unused]] = \
       ::fw::cli::Register(::fw::cli::Command{name, usage, handler})

@@ -52,8 +52,7 @@ int main(int argc, char** argv) {
   for (; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--version") {
-      std::cout << fw::kProgramName << " " << fw::kVersionString << " (" << fw::kBuildDate
-                << ")\n";
+      std::cout << fw::kProgramName << " " << fw::kVersionString << " (" << fw::kBuildDate << ")\n";
       return kExitOk;
     } else if (a == "--help" || a == "-h") {
       PrintUsage(std::cout);

@@ -22,7 +22,7 @@ struct SettingsRecord {
   std::string CloverLocalRepository;  // folder, ends in "/"
   std::string ZORImageLocalRepo;      // folder, ends in "/"
   std::string VolumeLabel = "ZOR";
-  std::string Boot_records = "Clover";  // "Windows", "Clover", "FreeDos", "Not_Format"
+  std::string Boot_records = "Clover";   // "Windows", "Clover", "FreeDos", "Not_Format"
   std::string FileSystem = "FAT32-LBA";  // "FAT32", "FAT32-LBA", "NTFS", "exFAT", "UDF"
   std::string ClusterSize = "0";
   std::string StartLBASector = "63";  // "63", "2048", "4096", "8192"

@@ -26,8 +26,8 @@ class Ui {
   // True once the main window (or the CLI's status line) exists: ShowStatusFor does nothing before.
   virtual bool HasMainWindow() const { return true; }
 
-  virtual MsgAnswer MessageBox(const std::string& title, const std::string& text, MsgButtons buttons,
-                               MsgIcon icon) = 0;
+  virtual MsgAnswer MessageBox(const std::string& title, const std::string& text,
+                               MsgButtons buttons, MsgIcon icon) = 0;
 
   // Choosers return "" when the user cancels.
   virtual std::string OpenFileChooser(const std::string& title, const std::string& defaultPath,

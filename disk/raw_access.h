@@ -29,8 +29,8 @@ void CloseHandle(DriveHandle handle);
 int64_t read_sectors(DriveHandle handle, int64_t SectorSize, int64_t StartSector, int64_t nSectors,
                      void* Buffer);
 // nSectors × SectorSize when every byte was written; 0 on any failure.
-int64_t write_sectors(DriveHandle handle, int64_t SectorSize, int64_t StartSector,
-                      int64_t nSectors, const void* Buffer);
+int64_t write_sectors(DriveHandle handle, int64_t SectorSize, int64_t StartSector, int64_t nSectors,
+                      const void* Buffer);
 
 // The device behind an open handle (the whole disk, or the volume's window of it), for the
 // FAT32/exFAT engine and the image copies; nullptr for an invalid handle. Owned by the handle.

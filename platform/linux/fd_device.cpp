@@ -40,25 +40,36 @@ std::unique_ptr<FdDevice> FdDevice::Open(const std::string& path, bool forWrite,
   return std::make_unique<FdDevice>(fd, sectorSize, 0);
 }
 
-int64_t FdDevice::ReadAt(uint64_t offset, void* buffer, size_t length) {
-  if (offset > size_ || length > size_ - offset) {
-    error_ = EINVAL;
-    return -1;
-  }
+namespace {
+
+// Moves `length` bytes with pread/pwrite, retrying on EINTR and partial transfers. Returns the
+// bytes moved, or -1 when nothing moved because of an error (errno in *error).
+template <typename Buffer, typename Op>
+int64_t TransferAll(Buffer* buffer, size_t length, uint64_t offset, int* error, Op op) {
   size_t done = 0;
-  auto* p = static_cast<char*>(buffer);
   while (done < length) {
-    const ssize_t n = ::pread(fd_, p + done, length - done, static_cast<off_t>(offset + done));
+    const ssize_t n = op(buffer + done, length - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      error_ = errno;
+      *error = errno;
       return done ? static_cast<int64_t>(done) : -1;
     }
     if (n == 0) break;
     done += static_cast<size_t>(n);
   }
-  error_ = 0;
+  *error = 0;
   return static_cast<int64_t>(done);
+}
+
+}  // namespace
+
+int64_t FdDevice::ReadAt(uint64_t offset, void* buffer, size_t length) {
+  if (offset > size_ || length > size_ - offset) {
+    error_ = EINVAL;
+    return -1;
+  }
+  return TransferAll(static_cast<char*>(buffer), length, offset, &error_,
+                     [this](char* p, size_t n, off_t at) { return ::pread(fd_, p, n, at); });
 }
 
 int64_t FdDevice::WriteAt(uint64_t offset, const void* buffer, size_t length) {
@@ -66,20 +77,8 @@ int64_t FdDevice::WriteAt(uint64_t offset, const void* buffer, size_t length) {
     error_ = EINVAL;
     return -1;
   }
-  size_t done = 0;
-  const auto* p = static_cast<const char*>(buffer);
-  while (done < length) {
-    const ssize_t n = ::pwrite(fd_, p + done, length - done, static_cast<off_t>(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error_ = errno;
-      return done ? static_cast<int64_t>(done) : -1;
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  error_ = 0;
-  return static_cast<int64_t>(done);
+  return TransferAll(static_cast<const char*>(buffer), length, offset, &error_,
+                     [this](const char* p, size_t n, off_t at) { return ::pwrite(fd_, p, n, at); });
 }
 
 bool FdDevice::Flush() {

@@ -1,0 +1,17 @@
+// Small text routines shared by the log, the status line and the message boxes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace fw {
+
+// Byte count as "512 B", "1.5 KB", "1 MB", "8.00 GB", "2.00 TB". The thresholds compare kilobytes
+// against powers of 1000 while the divisions use powers of 1024 (so 1000..1023 KB read as
+// "0.98 MB"), and GB and TB always get two more decimals than asked.
+std::string FormatSizeText(int64_t bytes, int decimals);
+
+// Whole seconds as "1 w 1 d 00 h 00 m 00 s ", "1 h 05 m 09 s ", "1 m 05 s "; "" for 0.
+std::string FormatDurationText(int64_t seconds);
+
+}  // namespace fw
