@@ -43,10 +43,9 @@ int main(int argc, char** argv) {
   GlobalOptions options;
   std::vector<std::string> args(argv + 1, argv + argc);
   size_t i = 0;
-  auto needValue = [&](const std::string& flag, std::string& out) -> bool {
+  auto needValue = [&](std::string& out) -> bool {
     if (i + 1 >= args.size()) return false;
     out = args[++i];
-    (void)flag;
     return true;
   };
   for (; i < args.size(); ++i) {
@@ -62,14 +61,14 @@ int main(int argc, char** argv) {
     } else if (a == "--no-pauses") {
       options.noPauses = true;
     } else if (a == "--settings") {
-      if (!needValue(a, options.settingsFile)) return Fail(kExitUsage, "--settings needs a file");
+      if (!needValue(options.settingsFile)) return Fail(kExitUsage, "--settings needs a file");
     } else if (a == "--image") {
-      if (!needValue(a, options.image)) return Fail(kExitUsage, "--image needs a file");
+      if (!needValue(options.image)) return Fail(kExitUsage, "--image needs a file");
     } else if (a == "--create") {
-      if (!needValue(a, options.create)) return Fail(kExitUsage, "--create needs a size");
+      if (!needValue(options.create)) return Fail(kExitUsage, "--create needs a size");
     } else if (a == "--sector-size") {
       std::string v;
-      if (!needValue(a, v) || (v != "512" && v != "4096"))
+      if (!needValue(v) || (v != "512" && v != "4096"))
         return Fail(kExitUsage, "--sector-size takes 512 or 4096");
       options.sectorSize = static_cast<uint32_t>(std::stoul(v));
     } else if (a.rfind("-", 0) == 0) {
