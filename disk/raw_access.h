@@ -36,4 +36,10 @@ int64_t write_sectors(DriveHandle handle, int64_t SectorSize, int64_t StartSecto
 // FAT32/exFAT engine and the image copies; nullptr for an invalid handle. Owned by the handle.
 BlockDevice* DeviceForHandle(DriveHandle handle);
 
+// Asks the system to re-read the partition table of the disk behind a handle (BLKRRPART for block
+// devices; nothing to do for image files). 1 when it did, 0 otherwise; only logged by callers.
+int RereadPartitionTable(DriveHandle handle);
+// Number of open handles (tests check that every path closes what it opened).
+int OpenHandleCount();
+
 }  // namespace fw

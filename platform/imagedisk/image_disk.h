@@ -1,0 +1,48 @@
+// Attached disk-image files: raw images the user chose, offered as disks with bus
+// "FileBackedVirtual", vendor "Image" and the file name as product, always shown in the drive
+// tree. Sector size 512 unless attached with 4096.
+//
+//   fw::AttachImageDisk("/tmp/stick.img", 512);   // tests, the CLI's --image
+//   fw::UpdateAllDrives();                         // the image is now a DiskRecord
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/disk_backend.h"
+
+namespace fw {
+
+struct AttachedImage {
+  std::string path;  // absolute
+  uint32_t sectorSize = 512;
+};
+
+// Attaches an existing image file (512 or 4096-byte sectors). 1 on success, 0 when the file is
+// missing, not a regular file, smaller than one sector, or the sector size is not 512/4096.
+// Attaching the same file again only updates its sector size.
+int AttachImageDisk(const std::string& path, uint32_t sectorSize = 512);
+// 1 when the image was attached and is now detached.
+int DetachImageDisk(const std::string& path);
+const std::vector<AttachedImage>& AttachedImages();
+void DetachAllImageDisks();
+
+// Creates (or extends/truncates to) a sparse image file of `bytes` bytes; 1 or 0.
+int CreateImageFile(const std::string& path, int64_t bytes);
+// Parses a size such as "64M", "2G", "1.5G", "4096", "512K", "3T" (powers of 1024); -1 when bad.
+int64_t ParseImageSize(const std::string& text);
+
+// The attached list in the settings file: group "[Disk Images]", lines "Image1=4096|/path".
+// SaveAttachedImages rewrites only that group of the file at SettingsPath() (nothing when the
+// path is empty); LoadAttachedImages attaches the images listed there that still exist.
+void SaveAttachedImages();
+void LoadAttachedImages();
+// The group's text lines and their parser (used by the two above and by tests).
+std::vector<std::string> AttachedImagesGroupLines();
+std::vector<AttachedImage> ParseAttachedImagesGroup(const std::string& settingsText);
+
+// The backend over the attached list.
+DiskBackend& ImageDiskBackend();
+
+}  // namespace fw
