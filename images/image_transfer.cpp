@@ -1,0 +1,195 @@
+#include "images/image_transfer.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "app/text.h"
+#include "platform/image_file.h"
+
+namespace fw {
+
+namespace {
+
+TransferTimer RealTimer() {
+  TransferTimer t;
+  t.now = [] {
+    return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                    std::chrono::steady_clock::now().time_since_epoch())
+                                    .count());
+  };
+  t.frequency = 1000000000;
+  return t;
+}
+
+TransferTimer& TimerSlot() {
+  static TransferTimer timer = RealTimer();
+  return timer;
+}
+
+int64_t Speed(int64_t totalRead, int64_t totalWritten, int64_t elapsed, int64_t frequency) {
+  if (elapsed <= 0) return -1;
+  const long double bytes = static_cast<long double>(totalRead) + totalWritten;
+  return static_cast<int64_t>(bytes * frequency / elapsed);
+}
+
+std::string SizesAndSpeed(int64_t done, int64_t total, int64_t totalRead, int64_t totalWritten,
+                          int64_t elapsed, int64_t frequency) {
+  return FormatSizeText(done, 0) + "/" + FormatSizeText(total, 0) + " " +
+         FormatSizeText(Speed(totalRead, totalWritten, elapsed, frequency), 1) + "/s ";
+}
+
+// A 16 MiB buffer aligned for direct device transfers.
+struct AlignedBuffer {
+  explicit AlignedBuffer(size_t bytes) {
+    const size_t rounded = (bytes + 4095) / 4096 * 4096;
+    data = static_cast<char*>(std::aligned_alloc(4096, rounded ? rounded : 4096));
+  }
+  ~AlignedBuffer() { std::free(data); }
+  AlignedBuffer(const AlignedBuffer&) = delete;
+  AlignedBuffer& operator=(const AlignedBuffer&) = delete;
+  char* data = nullptr;
+};
+
+}  // namespace
+
+TransferTimer& TheTransferTimer() { return TimerSlot(); }
+
+void SetTransferTimerForTesting(const TransferTimer& timer) {
+  TimerSlot() = timer.now ? timer : RealTimer();
+}
+
+int TransferPercent(int64_t done, int64_t total) {
+  if (total <= 0) return 0;
+  return static_cast<int>(static_cast<double>(done) / static_cast<double>(total) * 100.0);
+}
+
+std::string TransferProgressText(int64_t done, int64_t total, int64_t totalRead,
+                                 int64_t totalWritten, int64_t elapsedTicks, int64_t frequency) {
+  std::string text = std::to_string(TransferPercent(done, total)) + "% " +
+                     SizesAndSpeed(done, total, totalRead, totalWritten, elapsedTicks, frequency) +
+                     " Remain: ";
+  if (done <= 0 || elapsedTicks <= 0) return text + "...";
+  const long double rate = static_cast<long double>(done) * frequency / elapsedTicks;
+  const auto remaining = static_cast<int64_t>(static_cast<long double>(total - done) / rate);
+  return text + FormatDurationText(remaining);
+}
+
+std::string TransferClosingText(int64_t done, int64_t total, int64_t totalRead,
+                                int64_t totalWritten, int64_t elapsedTicks, int64_t frequency) {
+  const int64_t seconds = frequency > 0 ? elapsedTicks / frequency : 0;
+  return SizesAndSpeed(done, total, totalRead, totalWritten, elapsedTicks, frequency) +
+         " Total: " + FormatDurationText(seconds) + " Done";
+}
+
+bool ProgressThrottle::Due(int64_t now) {
+  if (shown_ && now - last_ <= interval_) return false;
+  shown_ = true;
+  last_ = now;
+  return true;
+}
+
+TransferResult RunTransfer(int64_t total, const TransferSides& sides, int64_t chunkSize) {
+  TransferResult result;
+  TransferTimer& timer = TheTransferTimer();
+  result.state.startTicks = timer.now();
+  if (total <= 0) return result;
+  if (chunkSize <= 0) chunkSize = kImageChunkSize;
+  const size_t bufferBytes = static_cast<size_t>(total < chunkSize ? total : chunkSize);
+  AlignedBuffer first(bufferBytes), second(bufferBytes);
+  if (!first.data || !second.data) {
+    result.end = TransferEnd::kNoMemory;
+    return result;
+  }
+
+  struct Slot {
+    char* data = nullptr;
+    int64_t offset = 0;
+    size_t length = 0;
+    int64_t got = 0;
+    int error = 0;
+    bool full = false;
+  };
+  Slot slots[2];
+  slots[0].data = first.data;
+  slots[1].data = second.data;
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool stop = false;
+
+  std::thread reader([&] {
+    int64_t offset = 0;
+    for (int index = 0; offset < total; index ^= 1) {
+      Slot& slot = slots[index];
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return stop || !slot.full; });
+        if (stop) return;
+      }
+      const int64_t left = total - offset;
+      const size_t length = static_cast<size_t>(left < chunkSize ? left : chunkSize);
+      int error = 0;
+      const int64_t got = sides.read(offset, slot.data, length, &error);
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        slot.offset = offset;
+        slot.length = length;
+        slot.got = got;
+        slot.error = error;
+        slot.full = true;
+      }
+      changed.notify_all();
+      if (got != static_cast<int64_t>(length)) return;  // the writer reports it
+      offset += static_cast<int64_t>(length);
+    }
+  });
+
+  TransferState& st = result.state;
+  for (int index = 0; st.position < total; index ^= 1) {
+    Slot& slot = slots[index];
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      changed.wait(lock, [&] { return slot.full; });
+    }
+    if (slot.got != static_cast<int64_t>(slot.length)) {
+      // A short read would leave stale buffer bytes in the copy: it is a read error.
+      result.end = TransferEnd::kReadError;
+      result.error = slot.error ? slot.error : IoErrorCode();
+      break;
+    }
+    st.totalRead += slot.got;
+    int error = 0;
+    const int64_t put = sides.write(slot.offset, slot.data, slot.length, &error);
+    if (put != static_cast<int64_t>(slot.length)) {
+      result.end = TransferEnd::kWriteError;
+      result.error = error ? error : NoSpaceErrorCode();
+      break;
+    }
+    st.totalWritten += put;
+    st.position += static_cast<int64_t>(slot.length);
+    st.elapsedTicks = timer.now() - st.startTicks;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      slot.full = false;
+    }
+    changed.notify_all();
+    if (sides.chunkDone) sides.chunkDone(st);
+    if (st.position < total && sides.cancelled && sides.cancelled()) {
+      result.end = TransferEnd::kCancelled;
+      break;
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    stop = true;
+  }
+  changed.notify_all();
+  reader.join();
+  st.elapsedTicks = timer.now() - st.startTicks;
+  return result;
+}
+
+}  // namespace fw

@@ -1,0 +1,163 @@
+#include "images/image_transfer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+#include "platform/image_file.h"
+
+namespace fw {
+namespace {
+
+TEST(TransferProgressText, RunningAndClosingLines) {
+  const int64_t MiB = 1024 * 1024;
+  // 8 of 32 MiB after 1 s at 1000 ticks/s: 16 MiB/s moved (read + written), 3 s to go.
+  EXPECT_EQ(TransferProgressText(8 * MiB, 32 * MiB, 8 * MiB, 8 * MiB, 1000, 1000),
+            "25% 8 MB/32 MB 16.0 MB/s  Remain: 3 s ");
+  EXPECT_EQ(TransferClosingText(32 * MiB, 32 * MiB, 32 * MiB, 32 * MiB, 4000, 1000),
+            "32 MB/32 MB 16.0 MB/s  Total: 4 s  Done");
+  EXPECT_EQ(TransferClosingText(0, 0, 0, 0, 0, 1000), "0 B/0 B -1 B/s  Total:  Done");
+  // Percent is truncated, never rounded up to 100 before the end.
+  EXPECT_EQ(TransferPercent(999, 1000), 99);
+  EXPECT_EQ(TransferPercent(5, 0), 0);
+}
+
+TEST(TransferProgressText, NothingMovedOrNoTimeElapsed) {
+  // No elapsed time: the speed is -1 and the remaining time has no figure.
+  EXPECT_EQ(TransferProgressText(0, 100, 0, 0, 0, 1000), "0% 0 B/100 B -1 B/s  Remain: ...");
+  EXPECT_EQ(TransferProgressText(0, 100, 0, 0, 50, 1000), "0% 0 B/100 B 0 B/s  Remain: ...");
+}
+
+TEST(ProgressThrottle, FirstAlwaysThenAtMostFiveASecond) {
+  ProgressThrottle t(1000);  // interval 200 ticks
+  EXPECT_TRUE(t.Due(5));
+  EXPECT_FALSE(t.Due(100));
+  EXPECT_FALSE(t.Due(205));  // exactly the interval is not more than it
+  EXPECT_TRUE(t.Due(206));
+  EXPECT_FALSE(t.Due(300));
+}
+
+struct Source {
+  std::vector<uint8_t> bytes;
+  std::vector<std::pair<int64_t, size_t>> reads;
+  int64_t failReadAt = -1;  // offset whose read fails
+  int64_t shortReadAt = -1;
+};
+
+TransferSides MemorySides(Source& src, std::vector<uint8_t>& dst, int64_t failWriteAt = -1) {
+  TransferSides s;
+  s.read = [&src](int64_t off, void* buf, size_t n, int* err) -> int64_t {
+    src.reads.emplace_back(off, n);
+    if (off == src.failReadAt) {
+      *err = 61;
+      return -1;
+    }
+    std::memcpy(buf, src.bytes.data() + off, n);
+    return off == src.shortReadAt ? static_cast<int64_t>(n / 2) : static_cast<int64_t>(n);
+  };
+  s.write = [&dst, failWriteAt](int64_t off, const void* buf, size_t n, int* err) -> int64_t {
+    if (off == failWriteAt) {
+      *err = 28;
+      return -1;
+    }
+    if (dst.size() < static_cast<size_t>(off) + n) dst.resize(static_cast<size_t>(off) + n);
+    std::memcpy(dst.data() + off, buf, n);
+    return static_cast<int64_t>(n);
+  };
+  return s;
+}
+
+Source Pattern(size_t n) {
+  Source s;
+  s.bytes.resize(n);
+  for (size_t i = 0; i < n; ++i) s.bytes[i] = static_cast<uint8_t>(i * 7 + i / 4096);
+  return s;
+}
+
+TEST(RunTransfer, ChunksWithRemainderCopyEveryByteInOrder) {
+  Source src = Pattern(10 * 4096 + 512);
+  std::vector<uint8_t> dst;
+  std::vector<int64_t> positions;
+  TransferSides sides = MemorySides(src, dst);
+  sides.chunkDone = [&](const TransferState& st) { positions.push_back(st.position); };
+  const TransferResult r = RunTransfer(static_cast<int64_t>(src.bytes.size()), sides, 4096 * 4);
+  EXPECT_EQ(r.end, TransferEnd::kCompleted);
+  EXPECT_EQ(dst, src.bytes);
+  ASSERT_EQ(src.reads.size(), 3u);
+  EXPECT_EQ(src.reads[2], (std::pair<int64_t, size_t>(8 * 4096, 2 * 4096 + 512)));
+  EXPECT_EQ(positions, (std::vector<int64_t>{16384, 32768, 41472}));
+  EXPECT_EQ(r.state.totalRead, 41472);
+  EXPECT_EQ(r.state.totalWritten, 41472);
+}
+
+TEST(RunTransfer, SmallerThanOneChunkIsOneTransfer) {
+  Source src = Pattern(3000);
+  std::vector<uint8_t> dst;
+  const TransferResult r = RunTransfer(3000, MemorySides(src, dst));
+  EXPECT_EQ(r.end, TransferEnd::kCompleted);
+  ASSERT_EQ(src.reads.size(), 1u);
+  EXPECT_EQ(src.reads[0].second, 3000u);
+  EXPECT_EQ(dst, src.bytes);
+}
+
+TEST(RunTransfer, ErrorsStopAtTheFailingChunk) {
+  {
+    Source src = Pattern(8 * 1024);
+    src.failReadAt = 4096;
+    std::vector<uint8_t> dst;
+    const TransferResult r = RunTransfer(8192, MemorySides(src, dst), 2048);
+    EXPECT_EQ(r.end, TransferEnd::kReadError);
+    EXPECT_EQ(r.error, 61);
+    EXPECT_EQ(r.state.position, 4096);
+    EXPECT_EQ(dst.size(), 4096u);
+  }
+  {
+    // A short read must not let stale buffer bytes through.
+    Source src = Pattern(8 * 1024);
+    src.shortReadAt = 2048;
+    std::vector<uint8_t> dst;
+    const TransferResult r = RunTransfer(8192, MemorySides(src, dst), 2048);
+    EXPECT_EQ(r.end, TransferEnd::kReadError);
+    EXPECT_EQ(r.error, IoErrorCode());
+    EXPECT_EQ(dst.size(), 2048u);
+  }
+  {
+    Source src = Pattern(8 * 1024);
+    std::vector<uint8_t> dst;
+    const TransferResult r = RunTransfer(8192, MemorySides(src, dst, 6144), 2048);
+    EXPECT_EQ(r.end, TransferEnd::kWriteError);
+    EXPECT_EQ(r.error, 28);
+    EXPECT_EQ(r.state.totalWritten, 6144);
+  }
+}
+
+TEST(RunTransfer, CancelStopsAfterTheChunkInProgress) {
+  Source src = Pattern(64 * 1024);
+  std::vector<uint8_t> dst;
+  TransferSides sides = MemorySides(src, dst);
+  int chunks = 0;
+  sides.chunkDone = [&](const TransferState&) { ++chunks; };
+  sides.cancelled = [&] { return chunks == 2; };
+  const TransferResult r = RunTransfer(64 * 1024, sides, 4096);
+  EXPECT_EQ(r.end, TransferEnd::kCancelled);
+  EXPECT_EQ(r.state.position, 8192);
+  EXPECT_EQ(dst.size(), 8192u);
+  // At most the one chunk read ahead was fetched beyond what was written.
+  EXPECT_LE(src.reads.size(), 4u);
+}
+
+TEST(RunTransfer, ElapsedTicksComeFromTheTransferTimer) {
+  std::atomic<int64_t> ticks{0};
+  SetTransferTimerForTesting({[&] { return ticks += 10; }, 1000});
+  Source src = Pattern(4096);
+  std::vector<uint8_t> dst;
+  const TransferResult r = RunTransfer(4096, MemorySides(src, dst), 1024);
+  SetTransferTimerForTesting({});
+  EXPECT_GT(r.state.elapsedTicks, 0);
+  EXPECT_EQ(TheTransferTimer().frequency, 1000000000);
+}
+
+}  // namespace
+}  // namespace fw

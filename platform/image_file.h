@@ -1,0 +1,37 @@
+// Sequential access to a partition image file: created anew (truncating an old one) for a backup,
+// opened read-only for a restore. Positions advance with every transfer; transfers of any length
+// are moved whole (retrying partial system transfers), so a short count means end of file on
+// reading or a full file system / error on writing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace fw {
+
+class ImageFile {
+ public:
+  enum class Mode { kCreate, kRead };
+  virtual ~ImageFile() = default;
+
+  // Opens `path`; nullptr on failure with the system error code in *error.
+  static std::unique_ptr<ImageFile> Open(const std::string& path, Mode mode, int* error);
+
+  // Bytes moved (possibly short), or -1 when nothing moved because of an error (LastError()).
+  virtual int64_t Read(void* buffer, size_t length) = 0;
+  virtual int64_t Write(const void* buffer, size_t length) = 0;
+  // Cuts the file at the current position.
+  virtual bool SetEndOfFile() = 0;
+  // Writes buffered data through to the storage.
+  virtual bool Flush() = 0;
+  virtual int64_t Position() const = 0;
+  virtual int LastError() const = 0;
+};
+
+// Error code the platform uses for "no space left on the device" and for "input/output error".
+int NoSpaceErrorCode();
+int IoErrorCode();
+
+}  // namespace fw
