@@ -15,6 +15,24 @@ void LogLine(const char* file, int line, std::string_view procedure, std::string
 
 bool LogIsOpen();
 
+// Creates the log file (replacing an earlier one; "ZORDebug.log" in the current folder by
+// default), writes the byte-order mark, the "Log Date: " line and the system-information block.
+// Does nothing when a log is already open; returns false when the file cannot be created.
+bool OpenLog(const std::string& path = "ZORDebug.log");
+// Closes the log; later logging calls do nothing.
+void CloseLog();
+// Writes the machine block (program, system, CPU, RAM) through the logging call.
+void GetSystemLogInfo();
+
+// The last statement that logged: the crash report's "current statement" (file null before any).
+struct StatementPosition {
+  const char* file = nullptr;
+  int line = 0;
+};
+StatementPosition CurrentStatement();
+// Records a statement position without writing a line (also done by every logging call).
+void MarkStatement(const char* file, int line);
+
 }  // namespace fw
 
 // Log from inside a procedure: the procedure name is the enclosing function's name.

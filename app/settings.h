@@ -40,9 +40,45 @@ struct SettingsRecord {
   int64_t ResumeMaxAttemptsNumber = 9999;
   // [Download Data Settings]: name = download URL
   std::vector<std::pair<std::string, std::string>> DownloadData;
+  // [Sucatalog Summary URL List]: the internal catalogs plus the user's (built by LoadSetting).
+  std::vector<std::pair<std::string, std::string>> SummarySucatalogUrls;
 };
 
 // The process's settings.
 SettingsRecord& Settings();
+
+using UrlList = std::vector<std::pair<std::string, std::string>>;
+
+// Where the settings file lives. Empty until StartUp (or a test, or the CLI's --settings) sets it;
+// LoadSetting and SaveSetting do nothing while it is empty.
+const std::string& SettingsPath();
+void SetSettingsPath(const std::string& path);
+// The default location: program folder + base name + ".ini" when that folder is writable, else
+// $XDG_CONFIG_HOME/flashwright/ (or ~/.config/flashwright/) + base name + ".ini", folder created.
+std::string DefaultSettingsPath();
+
+// Reads the settings file into Settings(), applying every range rule; opens the debug log when
+// LogEnable is 1. A missing or unreadable file leaves the defaults (paths = program folder).
+void LoadSetting();
+// Rewrites the whole settings file from Settings(); skipped silently when it cannot be created.
+void SaveSetting();
+// The exact bytes SaveSetting writes (BOM, CR LF), for the CLI's `settings` command and tests.
+std::string SettingsFileText();
+// Parses settings text (the reader LoadSetting uses) into `out`, with every rule applied.
+void ParseSettingsText(const std::string& text, SettingsRecord& out);
+
+// The catalog-list routines LoadSetting calls. The catalog search installs its own; a null member
+// means: plain append (add), nothing (removeDoubles, makeInternalList).
+struct CatalogListHooks {
+  void (*add)(UrlList& list, const std::string& name, const std::string& url) = nullptr;
+  void (*removeDoubles)(UrlList& list) = nullptr;
+  // Fills the summary list with the built-in catalogs (called after the list is cleared).
+  void (*makeInternalList)(UrlList& summary) = nullptr;
+};
+void SetCatalogListHooks(const CatalogListHooks& hooks);
+
+// Writes `lines` as a settings-style text file: BOM, empty first line, CR LF after every line.
+// Returns false when the file cannot be created.
+bool WriteIniLines(const std::string& path, const std::vector<std::string>& lines);
 
 }  // namespace fw

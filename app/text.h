@@ -14,4 +14,15 @@ std::string FormatSizeText(int64_t bytes, int decimals);
 // Whole seconds as "1 w 1 d 00 h 00 m 00 s ", "1 h 05 m 09 s ", "1 m 05 s "; "" for 0.
 std::string FormatDurationText(int64_t seconds);
 
+// "Error: " + the system's message for an errno value (curl codes are added by the HTTP engine
+// through SetErrorTextSource).
+std::string GetErrorText(int64_t code);
+// A source of texts for codes that are not errno values; returns "" when it does not know the code.
+using ErrorTextSource = std::string (*)(int64_t code);
+void SetErrorTextSource(ErrorTextSource source);
+
+// High-resolution counter: ticks of a monotonic clock, and their number per second.
+int64_t HighResCounter();
+int64_t HighResFrequency();
+
 }  // namespace fw
