@@ -1,0 +1,275 @@
+// The desktop front end, headless (QT_QPA_PLATFORM=offscreen): each window opens from its model,
+// its controls reach the dispatcher, calls from workers land on the UI thread. Screenshots of
+// every window go to $FW_BINARY_DIR/screenshots/.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+#include <atomic>
+#include <thread>
+
+#include "app/globals.h"
+#include "app/models/jobs.h"
+#include "app/models/window_model.h"
+#include "app/settings.h"
+#include "platform/qt/qt_front_end.h"
+
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public:
+  QList<QUrl> urls;
+ public slots:
+  void Open(const QUrl& url) { urls << url; }
+};
+
+namespace fw::qt {
+namespace {
+
+QApplication* App() {
+  static int argc = 1;
+  static char name[] = "fw_gui_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = [] {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    auto* a = new QApplication(argc, argv);
+    SetUpApplicationLook();
+    return a;
+  }();
+  return app;
+}
+
+void Screenshot(QWidget* w, const QString& name) {
+  const char* bin = std::getenv("FW_BINARY_DIR");
+  const QString dir = QString(bin ? bin : ".") + "/screenshots";
+  QDir().mkpath(dir);
+  QApplication::processEvents();
+  EXPECT_TRUE(w->grab().save(dir + "/" + name + ".png"));
+}
+
+template <typename T>
+T* Ctl(QtFrontEnd& f, int window, int control) {
+  T* w = qobject_cast<T*>(f.Control(window, control));
+  EXPECT_NE(w, nullptr) << window << "/" << control;
+  return w;
+}
+
+class GuiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    TheJobs() = Jobs{};
+    Settings() = SettingsRecord{};
+    format_op_in_progress = 0;
+    CancelMainThread = 0;
+    FormatStatus = 0;
+    TheJobs().DriveTreeRows = [] {
+      return std::vector<DriveTreeRow>{{"USB: Generic Flash Disk 14.45 GB (E: F:)", false},
+                                       {"Part1: 200 MB FAT32 Act <ZOR> E:", true},
+                                       {"Part2: 14.25 GB HFS+ <MAC> F:", true}};
+    };
+    TheJobs().SaveSetting = [this] { ++saves; };
+    QDesktopServices::setUrlHandler("https", &catcher, "Open");
+    QDesktopServices::setUrlHandler("file", &catcher, "Open");
+    front = std::make_unique<QtFrontEnd>();
+    front->exitLoopOnQuit = false;
+    front->OpenMainWindow();
+  }
+  void TearDown() override {
+    front.reset();
+    QDesktopServices::unsetUrlHandler("https");
+    QDesktopServices::unsetUrlHandler("file");
+    TheJobs() = Jobs{};
+    format_op_in_progress = 0;
+  }
+
+  std::unique_ptr<QtFrontEnd> front;
+  UrlCatcher catcher;
+  int saves = 0;
+};
+
+TEST_F(GuiTest, MainWindowDrawsItsModel) {
+  QWidget* main = front->Window(kMainWindow);
+  ASSERT_NE(main, nullptr);
+  EXPECT_EQ(main->windowTitle().toStdString(), MainWindowTitle());
+  EXPECT_EQ(main->minimumSize(), main->maximumSize());  // not resizable
+  for (const ControlModel& c : MainWindowModel().controls) {
+    QWidget* w = front->Control(kMainWindow, c.number);
+    ASSERT_NE(w, nullptr) << c.number;
+    EXPECT_EQ(w->geometry(), QRect(c.x, c.y, c.width, c.height)) << c.number;
+    EXPECT_EQ(w->toolTip().toStdString(), c.tooltip) << c.number;
+    // Every button text fits its button.
+    if (auto* b = qobject_cast<QPushButton*>(w)) {
+      EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()) + 8, c.width) << c.number;
+    }
+  }
+  auto* tree = Ctl<QTreeWidget>(*front, kMainWindow, main_ctl::kDriveTree);
+  ASSERT_EQ(tree->topLevelItemCount(), 1);
+  EXPECT_EQ(tree->topLevelItem(0)->childCount(), 2);
+  front->ShowStatus("Formatting  ... 50%", 50);
+  Screenshot(main, "main");
+}
+
+TEST_F(GuiTest, ButtonsAndMenusReachTheCommandTable) {
+  std::vector<int> formats;
+  TheJobs().StartFormat = [&](int a) { formats.push_back(a); };
+  std::vector<int> selected;
+  TheJobs().SetCurrentDisk = [&](int row) { selected.push_back(row); };
+  QTest::mouseClick(Ctl<QPushButton>(*front, kMainWindow, main_ctl::kFormat), Qt::LeftButton);
+  EXPECT_EQ(formats, std::vector<int>{1});
+
+  auto* tree = Ctl<QTreeWidget>(*front, kMainWindow, main_ctl::kDriveTree);
+  tree->setCurrentItem(tree->topLevelItem(0)->child(1));
+  EXPECT_EQ(selected, std::vector<int>{2});
+  EXPECT_EQ(front->SelectedDriveRow(), 2);
+
+  // A job that is not linked in says so.
+  QTest::mouseClick(Ctl<QPushButton>(*front, kMainWindow, main_ctl::kBackup), Qt::LeftButton);
+  EXPECT_EQ(front->StatusText(), "Backup is not available in this build");
+
+  // Esc is Quit, refused while busy; the close box too.
+  format_op_in_progress = 1;
+  QTest::keyClick(front->Window(kMainWindow), Qt::Key_Escape);
+  front->Window(kMainWindow)->close();
+  EXPECT_FALSE(front->TheDispatcher().QuitRequested());
+  EXPECT_TRUE(front->Window(kMainWindow)->isVisible());
+  EXPECT_NE(front->StatusText().find("job is running"), std::string::npos);
+  format_op_in_progress = 0;
+  QTest::keyClick(front->Window(kMainWindow), Qt::Key_Escape);
+  EXPECT_TRUE(front->TheDispatcher().QuitRequested());
+}
+
+TEST_F(GuiTest, ConfigurationWindowEditsTheSettings) {
+  Settings().Boot_records = "Clover";
+  Settings().MultiPartitions = 1;
+  front->MenuAction(menu_item::kConfiguration)->trigger();
+  QWidget* cfg = front->Window(kConfigWindow);
+  ASSERT_NE(cfg, nullptr);
+  EXPECT_EQ(cfg->windowTitle().toStdString(), ConfigWindowTitle());
+  EXPECT_FALSE(front->Window(kMainWindow)->isEnabled());
+  Screenshot(cfg, "configuration");
+
+  // Texts fit: no check box or option is wider than its box.
+  for (const ControlModel& c : ConfigWindowModel().controls) {
+    QWidget* w = front->Control(kConfigWindow, c.number);
+    if (auto* b = qobject_cast<QPushButton*>(w)) {
+      EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()) + 8, c.width) << c.number;
+    } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+      EXPECT_LE(b->sizeHint().width(), c.width + 2) << c.number << " " << c.text;
+    }
+  }
+
+  QTest::mouseClick(Ctl<QRadioButton>(*front, kConfigWindow, cfg_ctl::kBootNone), Qt::LeftButton);
+  EXPECT_EQ(Settings().Boot_records, "Not_Format");
+  EXPECT_FALSE(Ctl<QComboBox>(*front, kConfigWindow, cfg_ctl::kFileSystemList)->isEnabled());
+  EXPECT_FALSE(Ctl<QLineEdit>(*front, kConfigWindow, cfg_ctl::kPartitionSize)->isEnabled());
+  QTest::mouseClick(Ctl<QRadioButton>(*front, kConfigWindow, cfg_ctl::kBootClover), Qt::LeftButton);
+  auto* size = Ctl<QLineEdit>(*front, kConfigWindow, cfg_ctl::kPartitionSize);
+  ASSERT_TRUE(size->isEnabled());
+  size->selectAll();
+  QTest::keyClicks(size, "20");
+  EXPECT_EQ(Settings().BootPartitionSize, 64);
+  size->selectAll();
+  QTest::keyClicks(size, "2x00000");  // the letter is refused by the field
+  EXPECT_EQ(size->text(), "200000");
+  EXPECT_EQ(Settings().BootPartitionSize, 200000);
+
+  auto* fs = Ctl<QComboBox>(*front, kConfigWindow, cfg_ctl::kFileSystemList);
+  fs->setCurrentIndex(0);
+  emit fs->activated(0);
+  EXPECT_EQ(fs->currentText(), "FAT32-LBA");
+  EXPECT_EQ(Settings().FileSystem, "FAT32-LBA");
+
+  QTest::mouseClick(Ctl<QCheckBox>(*front, kConfigWindow, cfg_ctl::kCheckAtStartup),
+                    Qt::LeftButton);
+  EXPECT_EQ(Settings().CheckLatestCloverAtStartup, 1);
+
+  QTest::mouseClick(Ctl<QPushButton>(*front, kConfigWindow, cfg_ctl::kOk), Qt::LeftButton);
+  EXPECT_EQ(saves, 1);
+  EXPECT_EQ(front->Window(kConfigWindow), nullptr);
+  EXPECT_TRUE(front->Window(kMainWindow)->isEnabled());
+
+  // The close box saves as well.
+  front->MenuAction(menu_item::kConfiguration)->trigger();
+  front->Window(kConfigWindow)->close();
+  EXPECT_EQ(saves, 2);
+  EXPECT_EQ(front->Window(kConfigWindow), nullptr);
+}
+
+TEST_F(GuiTest, AboutWindowAndHyperlinks) {
+  front->MenuAction(menu_item::kAbout)->trigger();
+  QWidget* about = front->Window(kAboutWindow);
+  ASSERT_NE(about, nullptr);
+  EXPECT_TRUE(front->Window(kMainWindow)->isEnabled());
+  Screenshot(about, "about");
+  auto* link = Ctl<QLabel>(*front, kAboutWindow, about_ctl::kCloverLink);
+  EXPECT_EQ(link->palette().color(QPalette::WindowText), QColor(128, 128, 128));
+  QTest::mouseClick(link, Qt::LeftButton);
+  ASSERT_EQ(catcher.urls.size(), 1);
+  EXPECT_EQ(catcher.urls[0].toString().toStdString(), links::kCloverProject);
+  QTest::mouseClick(Ctl<QPushButton>(*front, kAboutWindow, about_ctl::kOk), Qt::LeftButton);
+  EXPECT_EQ(front->Window(kAboutWindow), nullptr);
+  // The main window's credit line.
+  QTest::mouseClick(Ctl<QLabel>(*front, kMainWindow, main_ctl::kMakerLink), Qt::LeftButton);
+  EXPECT_EQ(catcher.urls.size(), 2);
+}
+
+TEST_F(GuiTest, DownloadCenterDrawsItsModel) {
+  front->OpenWindow(kDownloadCenterWindow);
+  QWidget* dlc = front->Window(kDownloadCenterWindow);
+  ASSERT_NE(dlc, nullptr);
+  front->SetComboItems(kDownloadCenterWindow, dlc_ctl::kRecoveryList,
+                       {"macOS Sonoma 14.1 RecoveryHDMetaDmg.pkg"}, 0);
+  Screenshot(dlc, "download_center");
+  dlc->close();  // its close box does nothing
+  EXPECT_NE(front->Window(kDownloadCenterWindow), nullptr);
+  QTest::mouseClick(Ctl<QPushButton>(*front, kDownloadCenterWindow, dlc_ctl::kExit),
+                    Qt::LeftButton);
+  EXPECT_EQ(front->Window(kDownloadCenterWindow), nullptr);
+}
+
+TEST_F(GuiTest, WorkerCallsRunOnTheUiThreadAndWaitForTheAnswer) {
+  std::atomic<bool> done{false};
+  MsgAnswer answer = MsgAnswer::Ok;
+  std::string buttonText;
+  std::thread worker([&] {
+    fw::ShowStatus("Copying  ... 42%", 42);
+    buttonText = TheUi().ControlText(kMainWindow, main_ctl::kDlCenter);
+    answer = fw::MessageBox("Format", "All data will be destroyed. Continue?", MsgButtons::YesNo,
+                            MsgIcon::Warning);
+    done = true;
+  });
+  // Answer the box when it appears.
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      EXPECT_EQ(box->text().toStdString(), "All data will be destroyed. Continue?");
+      box->button(QMessageBox::Yes)->click();
+    }
+  });
+  timer.start(20);
+  for (int i = 0; i < 500 && !done; ++i) QTest::qWait(10);
+  worker.join();
+  EXPECT_TRUE(done);
+  EXPECT_EQ(answer, MsgAnswer::Yes);
+  EXPECT_EQ(buttonText, "DL Center");
+  EXPECT_EQ(front->StatusText(), "Copying  ... 42%");
+  EXPECT_EQ(front->StatusPercent(), 42);
+}
+
+}  // namespace
+}  // namespace fw::qt
+
+#include "gui_test.moc"
