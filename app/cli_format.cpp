@@ -1,0 +1,140 @@
+// flashwright-cli format: the format job on the attached image or a disk of the inventory.
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/cli.h"
+#include "app/settings.h"
+#include "disk/inventory.h"
+#include "platform/imagedisk/image_disk.h"
+#include "prepare/format_job.h"
+
+namespace fw::cli {
+
+namespace {
+
+bool IsOneOf(const std::string& v, std::initializer_list<const char*> allowed) {
+  for (const char* a : allowed)
+    if (v == a) return true;
+  return false;
+}
+
+bool ParseInt(const std::string& text, int64_t lo, int64_t hi, int64_t* out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  const long long v = std::strtoll(text.c_str(), &end, 10);
+  if (*end != '\0' || v < lo || v > hi) return false;
+  *out = v;
+  return true;
+}
+
+// The disk number of the attached image file `path`, -1 when the inventory has none.
+int32_t ImageDiskNumber(const std::string& path) {
+  const std::string name = std::filesystem::path(path).filename().string();
+  for (const DiskRecord& d : DiskRecords()) {
+    if (d.BusType == "FileBackedVirtual" && d.VendorId == "Image" && d.ProductId == name)
+      return d.DiskNumber;
+  }
+  return -1;
+}
+
+int FormatCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
+  SettingsRecord& s = Settings();
+  const SettingsRecord saved = s;
+  CloverChoice& clover = TheCloverChoice();
+  int64_t diskNumber = -1;
+  bool bootRecordsGiven = false;
+  bool fileSystemGiven = false;
+
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (i + 1 >= args.size()) return Fail(kExitUsage, a + " needs a value (see --help)");
+    const std::string& v = args[++i];
+    int64_t n = 0;
+    if (a == "--disk") {
+      if (!ParseInt(v, 0, 49, &diskNumber)) return Fail(kExitUsage, "--disk takes 0..49");
+    } else if (a == "--boot-records") {
+      if (!IsOneOf(v, {"Clover", "Windows", "FreeDos", "Not_Format"}))
+        return Fail(kExitUsage, "--boot-records takes Clover, Windows, FreeDos or Not_Format");
+      s.Boot_records = v;
+      bootRecordsGiven = true;
+    } else if (a == "--file-system") {
+      if (!IsOneOf(v, {"FAT32", "FAT32-LBA", "exFAT", "NTFS", "UDF"}))
+        return Fail(kExitUsage, "--file-system takes FAT32, FAT32-LBA, exFAT, NTFS or UDF");
+      s.FileSystem = v;
+      fileSystemGiven = true;
+    } else if (a == "--align") {
+      if (!IsOneOf(v, {"63", "2048", "4096", "8192"}))
+        return Fail(kExitUsage, "--align takes 63, 2048, 4096 or 8192");
+      s.StartLBASector = v;
+    } else if (a == "--multi-partitions") {
+      if (!ParseInt(v, 0, 1, &n)) return Fail(kExitUsage, "--multi-partitions takes 0 or 1");
+      s.MultiPartitions = static_cast<int>(n);
+    } else if (a == "--boot-size") {
+      if (!ParseInt(v, 32, 2000000, &n))
+        return Fail(kExitUsage, "--boot-size takes 32..2000000 MB");
+      s.BootPartitionSize = n;
+    } else if (a == "--label") {
+      s.VolumeLabel = v;
+    } else if (a == "--quick-format") {
+      if (!ParseInt(v, 0, 1, &n)) return Fail(kExitUsage, "--quick-format takes 0 or 1");
+      s.QuickFormat = static_cast<int>(n);
+    } else if (a == "--data-set") {
+      if (!IsOneOf(v, {"Local", "DL", "Not_Install"}))
+        return Fail(kExitUsage, "--data-set takes Local, DL or Not_Install");
+      s.InstallDataSet = v;
+    } else if (a == "--local-distr") {
+      std::error_code ec;
+      clover.CloverLocalSelectedName = std::filesystem::absolute(v, ec).string();
+      clover.CloverLocalSelectedRev = CloverRevisionOfName(v);
+    } else {
+      return Fail(kExitUsage, "format: unknown option " + a);
+    }
+  }
+
+  if (!options.image.empty()) {
+    if (!options.create.empty()) {
+      const int64_t bytes = ParseImageSize(options.create);
+      if (bytes <= 0) return Fail(kExitUsage, "--create: bad size " + options.create);
+      if (!CreateImageFile(options.image, bytes))
+        return Fail(kExitFailure, "cannot create " + options.image);
+    }
+    if (!AttachImageDisk(options.image, options.sectorSize))
+      return Fail(kExitFailure, "cannot attach " + options.image);
+  }
+  UpdateAllDrives();
+  if (!options.image.empty() && diskNumber < 0) {
+    diskNumber = ImageDiskNumber(options.image);
+    if (diskNumber < 0) return Fail(kExitFailure, "the image is not in the disk inventory");
+  }
+  if (diskNumber < 0)
+    return Fail(kExitUsage, "format needs --disk N or --image FILE (see `flashwright-cli list`)");
+  if (SetCurrentDisk(static_cast<int32_t>(diskNumber), -1) == 0)
+    return Fail(kExitFailure, "no disk " + std::to_string(diskNumber) + " is offered");
+
+  FormatThread(FormatInstallDataArgument(s));
+
+  // The options held for this run only; what the job itself changed stays.
+  const SettingsRecord ran = s;
+  s = saved;
+  s.CloverLastRev = ran.CloverLastRev;
+  s.CloverLastRevCheckDate = ran.CloverLastRevCheckDate;
+  if (!bootRecordsGiven && !fileSystemGiven) s.FileSystem = ran.FileSystem;
+
+  const FormatOutcome& outcome = LastFormatOutcome();
+  if (!outcome.ok) return Fail(kExitFailure, "format: " + outcome.failure);
+  return kExitOk;
+}
+
+}  // namespace
+
+FW_CLI_COMMAND("format",
+               "format [--disk N] [--boot-records Clover|Windows|FreeDos|Not_Format] "
+               "[--file-system FAT32|FAT32-LBA|exFAT|NTFS|UDF] [--align 63|2048|4096|8192] "
+               "[--multi-partitions 0|1] [--boot-size MB] [--label TEXT] [--quick-format 0|1] "
+               "[--data-set Local|DL|Not_Install] [--local-distr FILE]",
+               FormatCommand);
+
+}  // namespace fw::cli

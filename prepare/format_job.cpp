@@ -1,0 +1,618 @@
+#include "prepare/format_job.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "app/clock.h"
+#include "app/globals.h"
+#include "app/log.h"
+#include "app/models/jobs.h"
+#include "app/text.h"
+#include "app/ui.h"
+#include "disk/inventory.h"
+#include "disk/raw_access.h"
+#include "prepare/format_steps.h"
+
+namespace fw {
+
+namespace {
+
+// Window 0 controls the job drives.
+constexpr int kMainWindow = 0;
+constexpr int kFormatButton = 2;
+constexpr int kDriveList = 97;
+
+FormatOutcome g_outcome;
+std::mutex g_threadMutex;
+std::thread g_thread;
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string FileNamePart(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ExtensionOf(const std::string& path) {
+  const std::string name = FileNamePart(path);
+  const size_t dot = name.find_last_of('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+int64_t FileSizeOf(const std::string& path) {
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return 0;
+  const auto size = std::filesystem::file_size(path, ec);
+  return ec ? 0 : static_cast<int64_t>(size);
+}
+
+std::string Hex8(uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%08X", v);
+  return buf;
+}
+
+// The job's state, and its one end sequence: every path leaves through Finish().
+class FormatJob {
+ public:
+  explicit FormatJob(int installData) : installData_(installData) {}
+
+  void Run() {
+    Body();
+    Finish();
+  }
+
+ private:
+  // Returns when the job ends (any step); Finish() then does the end sequence.
+  void Body();
+  bool Checks();
+  bool Confirm();
+  bool WriteLayout();
+  bool FormatFirstPartition();
+  bool InstallBootRecords();
+  void InstallDataSet();
+  int InstallCloverDataSet();
+  void WriteIndexingMarkers();
+  void Fail(const std::string& why) {
+    if (outcome_.failure.empty()) outcome_.failure = why;
+  }
+  void Finish();
+
+  int installData_;
+  FormatOutcome outcome_;
+  int gadgetIndexSave_ = 0;
+  DriveHandle hPhysicalDrive_ = kInvalidHandle;
+  DriveHandle hLogicalVolume_ = kInvalidHandle;
+  JobBootImages images_;
+  SettingsRecord& s_ = Settings();
+};
+
+bool FormatJob::Checks() {
+  DiskRecord& disk = CurrentDisk();
+  if (SetCurrentDisk() == 0) {
+    FW_LOGP("FormatThread", "FormatThread Error SetCurrentDisk");
+    Fail("no disk is selected");
+    return false;
+  }
+  if (disk.DriveLetters.find(SystemDriveLetter()) != std::string::npos) {
+    FW_LOGP("FormatThread", "FormatThread: Not permitted! You selected a System Drive.");
+    MessageBox("Error", "Sorry, operation not permitted!\r\nYou selected a System Drive.",
+               MsgButtons::Ok, MsgIcon::Warning);
+    Fail("the disk holds the system volume");
+    return false;
+  }
+  if (disk.BusType != "USB") {
+    FW_LOGP("FormatThread", "FormatThread: WARNING: Target Drive is Not USB Disk!");
+    const MsgAnswer a = MessageBox("Warning",
+                                   "Are You sure?\r\nTarget Drive is Not USB Disk!\r\n\r\nTo "
+                                   "Continue with this operation, click OK.\r\nTo quit click "
+                                   "CANCEL.",
+                                   MsgButtons::OkCancel, MsgIcon::Warning);
+    if (a == MsgAnswer::Cancel) {
+      FW_LOGP("FormatThread", "FormatThread: Exit: Target Drive is Not USB Disk!");
+      Fail("the disk is not a USB disk and the warning was cancelled");
+      return false;
+    }
+  }
+
+  // Boot images.
+  const std::string& br = s_.Boot_records;
+  if (br == "Windows") {
+    FW_LOGP("FormatThread", "Windows_Format Starting ...");
+  } else if (br == "FreeDos") {
+    FW_LOGP("FormatThread", "FreeDos_Format Starting ...");
+    if (s_.FileSystem != "FAT32-LBA") s_.FileSystem = "FAT32-LBA";
+  } else if (br == "Clover") {
+    FW_LOGP("FormatThread", "Clover_Format Starting ...");
+    if (s_.FileSystem != "FAT32-LBA" && s_.FileSystem != "FAT32" && s_.FileSystem != "exFAT") {
+      FW_LOGP("FormatThread", "Select FileSystem : FAT32-LBA or exFAT only!");
+      ShowStatusFor("Error : Select FileSystem : FAT32-LBA Or exFAT only!", 5000);
+      Fail("Clover boot records need FAT32-LBA, FAT32 or exFAT");
+      return false;
+    }
+    const CloverChoice& clover = TheCloverChoice();
+    if (s_.InstallDataSet == "Local") {
+      if (FileSizeOf(clover.CloverLocalSelectedName) <= 0) {
+        FW_LOGP("FormatThread",
+                "Not Exist CloverLocalSelectedName$ = " + clover.CloverLocalSelectedName);
+        ShowStatusFor("Can't Read Local Data set", 2000);
+        MessageBox("Warning",
+                   "WARNING: Sorry, Not Found Any Clover Distr in Local Repository: \r\n" +
+                       s_.CloverLocalRepository,
+                   MsgButtons::Ok, MsgIcon::Warning);
+        Fail("no Clover data set in the local repository");
+        return false;
+      }
+      FW_LOGP("FormatThread", "Open CloverLocalSelectedName$ = " + clover.CloverLocalSelectedName);
+      ShowStatusFor("Success Read Local Data set", 2000);
+    }
+  } else {
+    FW_LOGP("FormatThread", "Found Not Format Boot Records Selected ...");
+  }
+  images_ = JobSelectBootImages(br, s_.FileSystem);
+  FW_LOGP("FormatThread", "FormatThread Boot_records$ = " + br);
+
+  // A boot partition that does not fit would make the second partition's size wrap around.
+  if (br != "Not_Format") {
+    std::string why;
+    if (!JobPartitionLayoutFits(disk, s_, &why)) {
+      FW_LOGP("FormatThread", "FormatThread: " + why);
+      ShowStatusFor("Error : " + why, 5000);
+      MessageBox("Error", why, MsgButtons::Ok, MsgIcon::Warning);
+      Fail(why);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool FormatJob::Confirm() {
+  const DiskRecord& disk = CurrentDisk();
+  const std::string summary = BuildTaskSummary(s_, installData_, TheCloverChoice(), CloverDLRev());
+  const std::string device = BuildDeviceDescription(disk);
+  if (disk.DriveLetters.empty() && s_.Boot_records == "Not_Format") {
+    FW_LOGP("FormatThread", "Can't copy Boot Data Set Files - Dest Disk Don't Have Letter!");
+    ShowStatusFor("Error : Can't copy Boot Data Set Files - Dest Disk Don't Have a Letter!", 5000);
+    Fail("the disk has no volume with a letter to copy the data set to");
+    return false;
+  }
+  const MsgAnswer a =
+      MessageBox("WARNING",
+                 "ALL DATA ON DEVICE:\r\n" + device + "\r\nWILL BE DESTROYED.\r\n\r\n" + summary +
+                     "\r\nTo Continue with this operation, click OK.\r\nTo quit "
+                     "click CANCEL.",
+                 MsgButtons::OkCancel, MsgIcon::Warning);
+  if (a != MsgAnswer::Ok) {
+    FormatStatus = 1;
+    Fail("the confirmation was cancelled");
+    return false;
+  }
+  TheUi().SetControlText(kMainWindow, kFormatButton, "Cancel");
+  FormatStatus = 0;
+  outcome_.ran = true;
+  return true;
+}
+
+bool FormatJob::WriteLayout() {
+  DiskRecord& disk = CurrentDisk();
+  const int64_t bps = disk.BytesPerSector;
+  const std::string n = std::to_string(disk.DiskNumber);
+
+  // Phase 1: the new MBR in memory, the disk opened and locked.
+  std::vector<uint8_t> writeBuffer(static_cast<size_t>(bps) * images_.MbrSectorCount, 0);
+  std::memcpy(writeBuffer.data(), images_.MbrImage.data(),
+              std::min(writeBuffer.size(), images_.MbrImage.size()));
+  FW_LOGP("FormatThread", "Copy new MBR sector into memory");
+
+  hPhysicalDrive_ = GetDriveHandle(disk.DiskNumber, "", true, true);
+  if (hPhysicalDrive_ == kInvalidHandle) {
+    FormatStatus = 1;
+    FW_LOGP("FormatThread", "Phase 1 Error open Disk" + n + " for write&lock");
+    ShowStatusFor("Error opening the Disk" + n + " for write&lock", 2000);
+    Fail("cannot open disk " + n + " for writing with exclusive use");
+    return false;
+  }
+  FW_LOGP("FormatThread", "Phase 1 Success open Disk" + n + " for write&lock");
+
+  // Phase 2: release the disk's volumes.
+  for (uint32_t i = 0; i < disk.PartitionCount && i < 4; ++i) {
+    const std::string letter = disk.Partitions[i].DriveLetter;
+    if (letter.empty()) continue;
+    DriveHandle h = GetDriveHandle(0, letter, false, true);
+    if (h == kInvalidHandle) {
+      FW_LOGP("FormatThread", "Phase 2 Error open volume " + letter + " for write&lock");
+      ShowStatusFor("Error open volume " + letter + " for write&lock", 2000);
+      continue;
+    }
+    FW_LOGP("FormatThread", "Phase 2 Success open volume " + letter + " for write&lock");
+    FW_LOGP("FormatThread", "Phase 2 try Unmount volume " + letter);
+    UnmountDrive(h);
+    FW_LOGP("FormatThread", "Phase 2 try Unlock&Close Handle volume " + letter);
+    CloseHandle(h);
+  }
+
+  // Phase 3: wipe, new partition table, zeroed partition starts.
+  ShowStatus("Create PartitionTable", 0);
+  if (JobClearMBRGPT(hPhysicalDrive_, bps, disk.DiskSize) == 0) {
+    FW_LOGP("FormatThread", "Phase 3 Error ClearMBRGPT Disk#" + n);
+  }
+  const JobPartitionTable pt = JobBuildPartitionTable(disk, s_);
+  std::memcpy(writeBuffer.data() + 446, pt.bytes.data(), pt.bytes.size());
+  const uint32_t signature = JobNewDiskSignature();
+  for (int b = 0; b < 4; ++b) writeBuffer[440 + b] = static_cast<uint8_t>(signature >> (8 * b));
+  FW_LOGP("FormatThread", "Set NewSignature of disk=" + Hex8(signature));
+  write_sectors(hPhysicalDrive_, bps, 0, images_.MbrSectorCount, writeBuffer.data());
+
+  std::vector<uint8_t> zero(static_cast<size_t>(bps), 0);
+  for (const int64_t start : pt.startingSectors) {
+    if (start == 0) continue;
+    if (write_sectors(hPhysicalDrive_, bps, start, 1, zero.data()) != 0) {
+      ShowStatusFor("Clearing PBR structures ... OK", 1000);
+      FW_LOGP("FormatThread", "Clearing PBR structures ... OK");
+    }
+  }
+  FW_LOGP("FormatThread", RereadPartitionTable(hPhysicalDrive_)
+                              ? "Phase 3 DISK_UPDATE_PROPERTIES - Success"
+                              : "Phase 3 DISK_UPDATE_PROPERTIES - Error");
+  // The disk stays held exclusively through the whole job: an automounter must not grab the
+  // fresh partition between the table and the format. The log keeps its usual line.
+  FW_LOGP("FormatThread", "Finish UnlockClose hPhysicalDrive = " + std::to_string(hPhysicalDrive_));
+  Pause(500);
+
+  // Phase 4: take the new layout.
+  const int32_t number = disk.DiskNumber;
+  GetAllDrives();
+  for (const DiskRecord& d : DiskRecords()) {
+    if (d.DiskNumber == number) {
+      disk = d;
+      disk.SelectedPartition = 0;
+      break;
+    }
+  }
+  FW_LOGP("FormatThread",
+          "Phase 4 FormatThread: CurrentDisk\\DiskNumber = " + std::to_string(disk.DiskNumber));
+  FW_LOGP("FormatThread", "Phase 4 FormatThread: CurrentDisk\\SelectedPartition = " +
+                              std::to_string(disk.SelectedPartition));
+  FW_LOGP("FormatThread", "Phase 4 FormatThread: CurrentDisk DriveLetters = " + disk.DriveLetters);
+  FW_LOGP("FormatThread", "Phase 4 FormatThread: CurrentDisk\\BusType$ = " + disk.BusType);
+
+  // Phase 5: the disk is still ours (see above).
+  FW_LOGP("FormatThread", "Phase 5 Success open Disk" + n + " for write&lock");
+
+  // Phase 6: partition 1 needs a letter.
+  if (disk.Partitions[0].DriveLetter.empty()) {
+    const std::string letter = JobAssignDriveLetter(
+        "\\device\\harddisk" + std::to_string(disk.DiskNumber) + "\\partition1");
+    if (letter.empty()) {
+      FW_LOGP("FormatThread", "Phase 6 FormatThread: Error AssignDriveLetter()");
+      Fail("no drive letter for the new partition");
+      return false;
+    }
+    disk.DriveLetters = letter;
+    disk.Partitions[0].DriveLetter = letter;
+    FW_LOGP("FormatThread", "Phase 6 FormatThread: Success AssignDriveLetter=" + letter);
+  }
+  return true;
+}
+
+bool FormatJob::FormatFirstPartition() {
+  const DiskRecord& disk = CurrentDisk();
+  const std::string L = disk.Partitions[0].DriveLetter;
+  hLogicalVolume_ = GetDriveHandle(0, L, true, true);
+  if (hLogicalVolume_ == kInvalidHandle) {
+    FW_LOGP("FormatThread", "Error open volume " + L + " with lock");
+    ShowStatusFor("Error open volume " + L + " With lock", 2000);
+    FormatStatus = 1;
+    Fail("cannot open volume " + L + " with exclusive use");
+    return false;
+  }
+  FW_LOGP("FormatThread", "Success open volume " + L + " with lock");
+  FW_LOGP("FormatThread", "Unmount volume " + L);
+  UnmountDrive(hLogicalVolume_);
+  FW_LOGP("FormatThread", "Close Handle volume " + L);
+  UnlockDrive(hLogicalVolume_);
+  CloseHandle(hLogicalVolume_);
+  hLogicalVolume_ = kInvalidHandle;
+
+  ShowStatusFor("Formatting Drive " + L.substr(0, 2) + "...", 2000);
+  const std::string fs = s_.FileSystem == "FAT32-LBA" ? "FAT32" : s_.FileSystem;
+  if (JobFormatDrive(L, fs, s_.VolumeLabel, s_.QuickFormat,
+                     static_cast<int>(std::strtol(s_.ClusterSize.c_str(), nullptr, 10))) == 0) {
+    FW_LOGP("FormatThread", "Error FormatDrive " + L);
+    FormatStatus = 1;
+    Fail(CancelMainThread ? "cancelled while formatting" : "formatting " + L + " failed");
+    return false;
+  }
+  if (s_.FileSystem == "FAT32-LBA")
+    JobSetFirstPartitionTypeLba(hPhysicalDrive_, disk.BytesPerSector);
+  Pause(500);
+  FW_LOGP("FormatThread", RereadPartitionTable(hPhysicalDrive_) ? "DISK_UPDATE_PROPERTIES - Success"
+                                                                : "DISK_UPDATE_PROPERTIES - Error");
+  FW_LOGP("FormatThread", "Remount Volume " + L);
+  return true;
+}
+
+bool FormatJob::InstallBootRecords() {
+  if (images_.PbrSectorCount == 0) return true;
+  const DiskRecord& disk = CurrentDisk();
+  const std::string L = disk.Partitions[0].DriveLetter;
+  hLogicalVolume_ = GetDriveHandle(disk.DiskNumber, L, true, true);
+  if (hLogicalVolume_ == kInvalidHandle) {
+    FW_LOGP("FormatThread", "Error open volume " + L + " for PBR access");
+    FormatStatus = 1;
+    Fail("cannot open volume " + L + " for the boot record");
+    return false;
+  }
+  FW_LOGP("FormatThread", "Success open volume " + L + " for PBR access");
+  if (!JobInstallPartitionBootRecord(hLogicalVolume_, disk.BytesPerSector, images_,
+                                     s_.FileSystem)) {
+    FW_LOGP("FormatThread", "Error write PBR of volume " + L);
+  }
+  UnlockDrive(hLogicalVolume_);
+  CloseHandle(hLogicalVolume_);
+  hLogicalVolume_ = kInvalidHandle;
+  FW_LOGP("FormatThread", "Remount Volume " + L);
+  JobRemountVolume(L);
+  return true;
+}
+
+int FormatJob::InstallCloverDataSet() {
+  const std::string L = CurrentDisk().Partitions[0].DriveLetter;
+  const CloverChoice& clover = TheCloverChoice();
+  std::string& dlRev = CloverDLRev();
+  const std::string& source = s_.InstallDataSet;
+  if (source == "Local") {
+    FW_LOGP("FormatThread", "InstallDataSet$=Local");
+    FW_LOGP("FormatThread", "FormatThread: File Extension: " + clover.CloverLocalSelectedName);
+    const std::string ext = Lower(ExtensionOf(clover.CloverLocalSelectedName));
+    const std::string name = FileNamePart(clover.CloverLocalSelectedName);
+    if (ext == "zip") {
+      if (JobValidate7zZIPFile(clover.CloverLocalSelectedName)) {
+        return JobExtractDataZipFile(clover.CloverLocalSelectedName, L);
+      }
+      ShowStatusFor("Not ZIP archive file: " + name, 2000);
+      return 0;
+    }
+    if (ext == "7z") {
+      FW_LOGP("FormatThread", "FormatThread: selected: " + clover.CloverLocalSelectedName);
+      if (!JobValidate7zZIPFile(clover.CloverLocalSelectedName)) {
+        ShowStatusFor("Not 7z archive file: " + name, 2000);
+        return 0;
+      }
+      return JobDLAndExtractCloverFromCloverDistrISO(L, 1);
+    }
+    return 0;
+  }
+  FW_LOGP("FormatThread", "InstallDataSet$=DL");
+  if (std::strtol(dlRev.c_str(), nullptr, 10) == 0) {
+    FW_LOGP("FormatThread", "CloverDLRev$=" + dlRev);
+    FW_LOGP("FormatThread", "CloverLastRev$=" + s_.CloverLastRev);
+    FW_LOGP("FormatThread", "Run CheckCloverLastRevThread()");
+    if (JobCheckCloverLastRev() != 1) {
+      FW_LOGP("FormatThread", "Error Check Clover Last Revision");
+      ShowStatusFor("Error Check Clover Last Revision", 2000);
+      return 0;
+    }
+    FW_LOGP("FormatThread", "CheckCloverLastRev: #WEB_OK");
+    dlRev = s_.CloverLastRev;
+    return JobDLAndExtractCloverFromCloverDistrISO(L, 0);
+  }
+  FW_LOGP("FormatThread", "CloverDLRev$=" + dlRev);
+  return JobDLAndExtractCloverFromCloverDistrISO(L, 0);
+}
+
+void FormatJob::WriteIndexingMarkers() {
+  const DiskRecord& disk = CurrentDisk();
+  const std::string R = disk.Partitions[0].DriveLetter;
+  if (!JobWriteIndexingMarkers(disk.DiskNumber, R)) {
+    FW_LOGP("FormatThread", "FormatThread: Error create " + R + "\\.metadata_never_index");
+  }
+}
+
+void FormatJob::InstallDataSet() {
+  const std::string L = CurrentDisk().Partitions[0].DriveLetter;
+  if (s_.Boot_records == "FreeDos") {
+    outcome_.dataSetAsked = true;
+    const int result = JobInstallFreeDosDataSet(L);
+    if (result != 0) {
+      outcome_.dataSetInstalled = true;
+      ShowStatusFor("FreeDos Data set files Installed", 2000);
+    } else {
+      FW_LOGP("FormatThread", "FormatThread: Result=#False");
+      ShowStatusFor("FreeDos Data set files Not Installed", 2000);
+      Fail("the FreeDos data set was not installed");
+    }
+    return;
+  }
+  if (installData_ != 1) return;
+  if (s_.InstallDataSet != "Local" && s_.InstallDataSet != "DL") {
+    FW_LOGP("FormatThread", "InstallDataSet$=" + s_.InstallDataSet);
+    return;
+  }
+  outcome_.dataSetAsked = true;
+  const int result = InstallCloverDataSet();
+  if (result != 0) {
+    outcome_.dataSetInstalled = true;
+    WriteIndexingMarkers();
+    ShowStatusFor("Clover Data set files Installed", 2000);
+  } else {
+    FW_LOGP("FormatThread", "FormatThread: Result=#False");
+    ShowStatusFor("Clover Data set files Not Installed", 2000);
+    Fail(FormatStatus ? "cancelled while installing the data set"
+                      : "the Clover data set was not installed");
+  }
+}
+
+void FormatJob::Body() {
+  gadgetIndexSave_ = SelectedDriveListRow();
+  TheUi().SetControlEnabled(kMainWindow, kDriveList, false);
+  FW_LOGP("FormatThread",
+          "FormatThread Save GadgetIndexSave = " + std::to_string(gadgetIndexSave_));
+  format_op_in_progress = 1;
+
+  if (!Checks() || !Confirm()) return;
+  if (s_.Boot_records != "Not_Format") {
+    if (!WriteLayout() || !FormatFirstPartition() || !InstallBootRecords()) return;
+    if (images_.PbrSectorCount != 0) {
+      ShowStatus(s_.Boot_records + " boot records installed", 0);
+      Pause(1000);
+    }
+  }
+  InstallDataSet();
+  FW_LOGP("FormatThread", "UnlockClose hPhysicalDrive = " + std::to_string(hPhysicalDrive_));
+  if (hPhysicalDrive_ != kInvalidHandle) {
+    UnlockDrive(hPhysicalDrive_);
+    CloseHandle(hPhysicalDrive_);
+    hPhysicalDrive_ = kInvalidHandle;
+  }
+}
+
+void FormatJob::Finish() {
+  if (hLogicalVolume_ != kInvalidHandle) {
+    FW_LOGP("FormatThread",
+            "Finish UnlockClose hLogicalVolume = " + std::to_string(hLogicalVolume_));
+    UnlockDrive(hLogicalVolume_);
+    CloseHandle(hLogicalVolume_);
+    hLogicalVolume_ = kInvalidHandle;
+  }
+  if (hPhysicalDrive_ != kInvalidHandle) {
+    FW_LOGP("FormatThread",
+            "Finish UnlockClose hPhysicalDrive = " + std::to_string(hPhysicalDrive_));
+    UnlockDrive(hPhysicalDrive_);
+    CloseHandle(hPhysicalDrive_);
+    hPhysicalDrive_ = kInvalidHandle;
+  }
+  if (FormatStatus != 0 && outcome_.failure.empty()) Fail("cancelled");
+  outcome_.ok = outcome_.failure.empty();
+  if (outcome_.ok) {
+    FW_LOGP("FormatThread", "All done");
+    ShowStatusFor("All done", 2000);
+  } else if (outcome_.failure != "the confirmation was cancelled") {
+    // A job that did not do what was asked never ends with "All done".
+    FW_LOGP("FormatThread", "FormatThread: Not done: " + outcome_.failure);
+    ShowStatusFor("Not done: " + outcome_.failure, 2000);
+  }
+  TheUi().SetControlText(kMainWindow, kFormatButton, "Format Disk");
+  TheUi().SetControlEnabled(kMainWindow, kDriveList, true);
+  UpdateAllDrives();
+  if (gadgetIndexSave_ > 0) {
+    FW_LOGP("FormatThread", "Set GadgetIndexSave = " + std::to_string(gadgetIndexSave_));
+    SelectDriveListRow(gadgetIndexSave_);
+  }
+  g_outcome = outcome_;
+  FormatStatus = 0;
+  format_op_in_progress = 0;
+  CancelMainThread = 0;
+}
+
+}  // namespace
+
+CloverChoice& TheCloverChoice() {
+  static CloverChoice choice;
+  return choice;
+}
+
+std::string CloverRevisionOfName(const std::string& path) {
+  const std::string name = FileNamePart(path);
+  if (name.size() < 8 || Lower(name.substr(0, 7)) != "clover-") return "";
+  size_t end = 7;
+  while (end < name.size() && std::isdigit(static_cast<unsigned char>(name[end]))) ++end;
+  return end == 7 ? "" : name.substr(7, end - 7);
+}
+
+int FormatInstallDataArgument(const SettingsRecord& settings) {
+  if (settings.Boot_records == "FreeDos") return 1;
+  if ((settings.Boot_records == "Clover" || settings.Boot_records == "Not_Format") &&
+      settings.InstallDataSet != "Not_Install") {
+    return 1;
+  }
+  return 0;
+}
+
+std::string BuildTaskSummary(const SettingsRecord& s, int InstallData, const CloverChoice& clover,
+                             const std::string& dlRev) {
+  const std::string& br = s.Boot_records;
+  std::string t = "Task:\t";
+  if (InstallData != 0) {
+    t += "Install Full Data";
+  } else if (br == "Windows") {
+    t += "Windows format only ";
+  } else if (br == "FreeDos") {
+  } else if (br == "Clover") {
+    t += "Clover format only";
+  } else {
+    t += "Not Format";
+  }
+  t += "\r\n";
+  if (br == "Windows") {
+    t += "MBR:\tUSB-HDD+ (UltraISO)\r\nPBR:\tStandart (Windows)\r\n";
+  } else if (br == "FreeDos") {
+    t += "MBR:\tUSB-HDD+ (UltraISO)\r\nPBR:\tFat32LBA(FreeDos)\r\n";
+  } else if (br == "Clover") {
+    t += "MBR:\tboot0 (Clover)\r\n";
+    if (s.FileSystem == "FAT32-LBA" || s.FileSystem == "FAT32") {
+      t += "PBR:\tboot1f32alt (Clover)\r\n";
+    } else if (s.FileSystem == "exFAT") {
+      t += "PBR:\tboot1xalt (Clover)\r\n";
+    }
+  }
+  if (br != "Not_Format") {
+    const std::string& a = s.StartLBASector;
+    if (a == "63") {
+      t += "Align:\tto cylinder (63 sects)\r\n";
+    } else if (a == "2048") {
+      t += "Align:\tto flash block (2048 sects)\r\n";
+    } else if (a == "4096" || a == "8192") {
+      t += "Align:\tto " + a + " (sects)\r\n";
+    }
+    t += "FS:\t" + s.FileSystem + "\r\n";
+  }
+  if (br == "Clover" || br == "Not_Format") {
+    t += "Clover:\t" + s.InstallDataSet;
+    if (s.InstallDataSet == "DL") {
+      t += dlRev == "0" ? " Latest Rev." : " r" + dlRev;
+    } else if (s.InstallDataSet == "Local") {
+      t += " r" + clover.CloverLocalSelectedRev + " from\r\n\t" +
+           FileNamePart(clover.CloverLocalSelectedName);
+    }
+  }
+  t += "\r\n";
+  return t;
+}
+
+std::string BuildDeviceDescription(const DiskRecord& disk) {
+  std::string d = disk.ProductId + " " + disk.VendorId + " " + FormatSizeText(disk.DiskLength, 0);
+  if (!disk.DriveLetters.empty()) d += " (" + disk.DriveLetters + ")";
+  return d;
+}
+
+const FormatOutcome& LastFormatOutcome() { return g_outcome; }
+
+void FormatThread(int InstallData) {
+  FormatJob job(InstallData);
+  job.Run();
+}
+
+void StartFormatThread(int InstallData) {
+  std::lock_guard<std::mutex> lock(g_threadMutex);
+  if (format_op_in_progress != 0) return;
+  if (g_thread.joinable()) g_thread.join();
+  format_op_in_progress = 1;  // the job sets it again at once; no second start in between
+  g_thread = std::thread([InstallData] { FormatThread(InstallData); });
+}
+
+void JoinFormatThread() {
+  std::lock_guard<std::mutex> lock(g_threadMutex);
+  if (g_thread.joinable()) g_thread.join();
+}
+
+}  // namespace fw

@@ -1,0 +1,62 @@
+// The format job: the worker that turns the selected disk into a bootable drive. It checks the
+// target, asks for confirmation, wipes the old partition structures, writes a new MBR with one or
+// two partitions, formats the first one, puts the chosen boot code into its boot record and
+// installs a data set (Clover or FreeDos files) onto it.
+//
+//   fw::SetCurrentDisk(diskNumber, -1);          // or a click in the drive tree
+//   fw::FormatThread(fw::FormatInstallDataArgument(fw::Settings()));
+//   fw::LastFormatOutcome().ok ...
+//
+// Everything the job tells the user goes through the Ui (status line, message boxes) and the
+// debug log; the outcome record is for front ends that need an exit status.
+#pragma once
+
+#include <string>
+
+#include "app/settings.h"
+#include "disk/disk_record.h"
+
+namespace fw {
+
+// The Clover archive the user chose in the local repository, and the revision to download.
+struct CloverChoice {
+  std::string CloverLocalSelectedName;  // full path of the archive ("" = none)
+  std::string CloverLocalSelectedRev;   // revision text of that archive
+};
+// The revision to download is CloverDLRev() of app/models/jobs.h ("0" = the latest).
+CloverChoice& TheCloverChoice();
+
+// The revision text of a data-set or release archive name: "Clover-5151-X64.zip" → "5151";
+// "" when the name does not have that shape.
+std::string CloverRevisionOfName(const std::string& path);
+
+// The argument the Format button passes: 1 for FreeDos, and for Clover / Not_Format unless
+// InstallDataSet is "Not_Install"; 0 otherwise.
+int FormatInstallDataArgument(const SettingsRecord& settings);
+
+// The lines of the confirmation box that describe the job (dlRev: the revision to download).
+std::string BuildTaskSummary(const SettingsRecord& settings, int InstallData,
+                             const CloverChoice& clover, const std::string& dlRev);
+// ProductId VendorId size (letters).
+std::string BuildDeviceDescription(const DiskRecord& disk);
+
+// How the last job ended.
+struct FormatOutcome {
+  bool ran = false;               // the job got past the confirmation
+  bool ok = false;                // it ended well (and installed the data set when asked)
+  bool dataSetAsked = false;      // a data set was to be installed
+  bool dataSetInstalled = false;  // and was
+  std::string failure;            // why it did not end well ("" when ok)
+};
+const FormatOutcome& LastFormatOutcome();
+
+// The worker. InstallData 1 = install a data set after the boot records.
+void FormatThread(int InstallData);
+
+// Starts FormatThread on a worker thread of its own (the Format button); joins an earlier,
+// finished worker first. Does nothing while a job runs.
+void StartFormatThread(int InstallData);
+// Waits for a worker started by StartFormatThread (shutdown, tests).
+void JoinFormatThread();
+
+}  // namespace fw

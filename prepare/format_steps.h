@@ -1,0 +1,63 @@
+// The steps the format job takes, each over the module that owns it (partition table, boot
+// records, formatter, drive letters, data sets). The job itself only decides between them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "disk/disk_record.h"
+#include "disk/raw_access.h"
+
+namespace fw {
+
+struct JobBootImages {
+  std::vector<uint8_t> MbrImage;  // 512 bytes of MBR boot code (empty for Not_Format)
+  int MbrSectorCount = 1;
+  std::vector<uint8_t> PbrImage;  // PbrSectorCount × 512 bytes
+  int PbrSectorCount = 0;         // 0 none, 1 FAT32, 2 exFAT
+};
+JobBootImages JobSelectBootImages(const std::string& bootRecords, const std::string& fileSystem);
+
+// False (with the reason) when the chosen layout cannot fit the disk.
+bool JobPartitionLayoutFits(const DiskRecord& disk, const SettingsRecord& s, std::string* why);
+
+// Zeroes the first and last 128 sectors; stops when FormatStatus turns 1. 1 or 0.
+int JobClearMBRGPT(DriveHandle h, int64_t bytesPerSector, int64_t diskSize);
+
+struct JobPartitionTable {
+  std::array<uint8_t, 66> bytes{};       // four entries and the 0xAA55 signature
+  std::vector<int64_t> startingSectors;  // of the four entries (0 = empty)
+};
+JobPartitionTable JobBuildPartitionTable(const DiskRecord& disk, const SettingsRecord& s);
+uint32_t JobNewDiskSignature();
+
+// A letter for "\device\harddiskN\partition1", "" when none can be given.
+std::string JobAssignDriveLetter(const std::string& devicePath);
+// 1 when the volume with letter L is formatted; 0 on failure or cancel.
+int JobFormatDrive(const std::string& L, const std::string& fileSystem, const std::string& label,
+                   int quick, int clusterSize);
+// Sets the type byte of partition 1 in sector 0 to 0x0C.
+void JobSetFirstPartitionTypeLba(DriveHandle physical, int64_t bytesPerSector);
+// Reads the volume's boot sector(s), merges the chosen boot code and writes it back (for exFAT
+// also the backup region and both checksum sectors). True when every write succeeded.
+bool JobInstallPartitionBootRecord(DriveHandle volume, int64_t bytesPerSector,
+                                   const JobBootImages& images, const std::string& fileSystem);
+void JobRemountVolume(const std::string& L);
+
+bool JobValidate7zZIPFile(const std::string& path);
+// Extracts a data-set zip onto the volume L (with progress); nonzero on success.
+int JobExtractDataZipFile(const std::string& zipPath, const std::string& L);
+// The FreeDos files carried in the program, onto the volume L; nonzero on success.
+int JobInstallFreeDosDataSet(const std::string& L);
+// Clover release archives (mode 1 = the local archive, 0 = download); nonzero on success.
+int JobDLAndExtractCloverFromCloverDistrISO(const std::string& L, int mode);
+// The revision check run on the job's thread; 1 = success (CloverLastRev then holds it).
+int JobCheckCloverLastRev();
+// The hidden ".metadata_never_index" file and ".fseventsd/no_log" on the volume; true when the
+// first marker was created.
+bool JobWriteIndexingMarkers(int32_t diskNumber, const std::string& R);
+
+}  // namespace fw

@@ -1,0 +1,403 @@
+// The format job end to end on disk-image files and loop devices: the real inventory, raw access,
+// partition table, formatter, boot records and data-set extraction, judged by fsck.fat,
+// fsck.exfat, mtools and 7-Zip. Only the Ui is replaced, by one that records and answers.
+#include "prepare/format_job.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/clock.h"
+#include "app/globals.h"
+#include "app/models/jobs.h"
+#include "app/settings.h"
+#include "app/ui.h"
+#include "disk/inventory.h"
+#include "platform/imagedisk/image_disk.h"
+#include "prepare/format_steps.h"
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int64_t MiB = 1024 * 1024;
+
+std::string Shell(const std::string& command, int* status = nullptr) {
+  std::string out;
+  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+  if (!p) return out;
+  std::array<char, 512> buf{};
+  while (fgets(buf.data(), buf.size(), p)) out += buf.data();
+  const int rc = ::pclose(p);
+  if (status) *status = rc;
+  return out;
+}
+
+std::vector<uint8_t> ReadBytes(const fs::path& p, int64_t offset, int64_t length) {
+  std::ifstream in(p, std::ios::binary);
+  in.seekg(offset);
+  std::vector<uint8_t> v(static_cast<size_t>(length));
+  in.read(reinterpret_cast<char*>(v.data()), length);
+  v.resize(static_cast<size_t>(in.gcount()));
+  return v;
+}
+
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+}
+
+// Records every status text and message box; answers boxes through `answer`.
+class RecordingUi final : public Ui {
+ public:
+  std::function<MsgAnswer(const std::string& title, const std::string& text)> answer =
+      [](const std::string&, const std::string&) { return MsgAnswer::Ok; };
+  std::function<void(const std::string&)> onStatus;
+
+  void ShowStatus(const std::string& text, int) override {
+    std::lock_guard<std::mutex> lock(m);
+    statuses.push_back(text);
+    if (onStatus) onStatus(text);
+  }
+  MsgAnswer MessageBox(const std::string& title, const std::string& text, MsgButtons,
+                       MsgIcon) override {
+    boxes.push_back(title + "|" + text);
+    return answer(title, text);
+  }
+  std::string OpenFileChooser(const std::string&, const std::string&,
+                              const std::vector<FileFilter>&) override {
+    return "";
+  }
+  std::string SaveFileChooser(const std::string&, const std::string&,
+                              const std::vector<FileFilter>&) override {
+    return "";
+  }
+  std::string FolderChooser(const std::string&, const std::string&) override { return ""; }
+  void SetControlText(int window, int control, const std::string& text) override {
+    if (window == 0 && control == 2) buttonTexts.push_back(text);
+  }
+  std::string ControlText(int, int) override { return ""; }
+  void SetControlEnabled(int, int, bool) override {}
+  void SetComboItems(int, int, const std::vector<std::string>&, int) override {}
+
+  bool Saw(const std::string& status) const {
+    for (const auto& s : statuses)
+      if (s == status) return true;
+    return false;
+  }
+
+  std::mutex m;
+  std::vector<std::string> statuses;
+  std::vector<std::string> boxes;
+  std::vector<std::string> buttonTexts;
+};
+
+class FormatJobTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetPausesEnabled(false);
+    SetUi(&ui_);
+    dir_ = fs::temp_directory_path() /
+           ("fw-format-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    Settings() = SettingsRecord{};
+    TheCloverChoice() = CloverChoice{};
+    CloverDLRev() = "0";
+  }
+  void TearDown() override {
+    DetachAllImageDisks();
+    SetUi(nullptr);
+    fs::remove_all(dir_);
+  }
+
+  // A sparse image of `bytes`, attached and selected; returns its path.
+  fs::path MakeDisk(int64_t bytes, uint32_t sectorSize = 512) {
+    const fs::path img = dir_ / "disk.img";
+    EXPECT_EQ(CreateImageFile(img.string(), bytes), 1);
+    EXPECT_EQ(AttachImageDisk(img.string(), sectorSize), 1);
+    UpdateAllDrives();
+    return img;
+  }
+  bool SelectImage() {
+    for (const DiskRecord& d : DiskRecords())
+      if (d.VendorId == "Image") return SetCurrentDisk(d.DiskNumber, -1) == 1;
+    return false;
+  }
+  // A Clover data-set zip with a small EFI tree.
+  fs::path MakeDataSetZip() {
+    const fs::path zip = dir_ / "Clover-5151-X64.zip";
+    const std::string py =
+        "import zipfile,sys\n"
+        "z=zipfile.ZipFile(sys.argv[1],'w',zipfile.ZIP_DEFLATED)\n"
+        "z.writestr('EFI/CLOVER/config.plist','<plist>'+'x'*5000+'</plist>')\n"
+        "z.writestr('EFI/BOOT/BOOTX64.efi',bytes(range(256))*300)\n"
+        "z.writestr('EFI/CLOVER/kexts/Other/README.txt','kexts go here')\n"
+        "z.close()\n";
+    std::ofstream(dir_ / "mk.py") << py;
+    int st = 0;
+    Shell("python3 " + (dir_ / "mk.py").string() + " " + zip.string(), &st);
+    EXPECT_EQ(st, 0);
+    return zip;
+  }
+  void Run() {
+    UpdateAllDrives();
+    ASSERT_TRUE(SelectImage());
+    FormatThread(FormatInstallDataArgument(Settings()));
+  }
+  // Partition `slot` (0..3) of the MBR in sector 0: start sector, sector count, type.
+  struct Slot {
+    uint32_t start, count;
+    uint8_t type;
+  };
+  Slot SlotOf(const fs::path& img, int slot) {
+    const auto mbr = ReadBytes(img, 0, 512);
+    const size_t e = 446 + 16 * static_cast<size_t>(slot);
+    return {Le32(mbr, e + 8), Le32(mbr, e + 12), mbr[e + 4]};
+  }
+  // Copies partition 1 out (for the checkers that take no offset).
+  fs::path ExtractPartition(const fs::path& img, uint32_t sectorSize) {
+    const Slot p = SlotOf(img, 0);
+    const fs::path out = dir_ / "part1.img";
+    int st = 0;
+    Shell("dd if=" + img.string() + " of=" + out.string() + " bs=" + std::to_string(sectorSize) +
+              " skip=" + std::to_string(p.start) + " count=" + std::to_string(p.count) +
+              " conv=sparse status=none",
+          &st);
+    EXPECT_EQ(st, 0);
+    return out;
+  }
+  bool AllDone() const { return ui_.Saw("All done"); }
+
+  RecordingUi ui_;
+  fs::path dir_;
+};
+
+TEST_F(FormatJobTest, CloverFat32LbaTwoPartitionsWithLocalDataSet) {
+  const fs::path img = MakeDisk(256 * MiB);
+  const fs::path zip = MakeDataSetZip();
+  SettingsRecord& s = Settings();
+  s.Boot_records = "Clover";
+  s.FileSystem = "FAT32-LBA";
+  s.StartLBASector = "2048";
+  s.MultiPartitions = 1;
+  s.BootPartitionSize = 100;
+  s.InstallDataSet = "Local";
+  s.VolumeLabel = "ZOR";
+  TheCloverChoice() = {zip.string(), "5151"};
+  Run();
+
+  ASSERT_TRUE(LastFormatOutcome().ok) << LastFormatOutcome().failure;
+  EXPECT_TRUE(LastFormatOutcome().dataSetInstalled);
+  EXPECT_TRUE(AllDone());
+  ASSERT_FALSE(ui_.boxes.empty());
+  EXPECT_NE(ui_.boxes.back().find("WILL BE DESTROYED.\r\n\r\nTask:\tInstall Full Data\r\n"
+                                  "MBR:\tboot0 (Clover)\r\nPBR:\tboot1f32alt (Clover)\r\n"),
+            std::string::npos);
+  EXPECT_EQ(ui_.buttonTexts, (std::vector<std::string>{"Cancel", "Format Disk"}));
+
+  // The MBR: boot0's code, the table, the signature.
+  const auto mbr = ReadBytes(img, 0, 512);
+  const JobBootImages images = JobSelectBootImages("Clover", "FAT32-LBA");
+  ASSERT_GE(images.MbrImage.size(), 440u);
+  EXPECT_TRUE(std::equal(mbr.begin(), mbr.begin() + 440, images.MbrImage.begin()));
+  EXPECT_EQ(mbr[510], 0x55);
+  EXPECT_EQ(mbr[511], 0xAA);
+  const Slot p1 = SlotOf(img, 0), p2 = SlotOf(img, 1);
+  EXPECT_EQ(p1.start, 2048u);
+  EXPECT_EQ(p1.count, 100u * 2048);
+  EXPECT_EQ(p1.type, 0x0C);
+  EXPECT_EQ(p2.start, p1.start + p1.count);
+  EXPECT_EQ(int64_t{p2.start} + p2.count, 256 * 2048);
+  // Partition 2 gets a zeroed first sector and no file system.
+  const auto p2first = ReadBytes(img, int64_t{p2.start} * 512, 512);
+  EXPECT_TRUE(std::all_of(p2first.begin(), p2first.end(), [](uint8_t b) { return b == 0; }));
+
+  // The volume: a clean FAT32 with the Clover boot code merged in, and the data set on it.
+  const fs::path part = ExtractPartition(img, 512);
+  int st = 0;
+  const std::string fsck = Shell("fsck.fat -n " + part.string(), &st);
+  EXPECT_EQ(st, 0) << fsck;
+  const auto pbr = ReadBytes(part, 0, 512);
+  ASSERT_GE(images.PbrImage.size(), 512u);
+  EXPECT_TRUE(std::equal(pbr.begin() + 90, pbr.begin() + 510, images.PbrImage.begin() + 90));
+  const std::string tree = Shell("mdir -a -i " + part.string() + " ::/EFI/CLOVER", &st);
+  EXPECT_EQ(st, 0) << tree;
+  EXPECT_NE(tree.find("config"), std::string::npos);
+  std::string plist = Shell("mtype -i " + part.string() + " ::/EFI/CLOVER/config.plist");
+  EXPECT_EQ(plist.size(), 5015u);
+  const std::string root = Shell("mattrib -i " + part.string() + " ::/.metadata_never_index");
+  EXPECT_NE(root.find("H"), std::string::npos) << root;
+  const std::string fsevents = Shell("mattrib -i " + part.string() + " ::/.fseventsd/no_log");
+  EXPECT_NE(fsevents.find("H"), std::string::npos) << fsevents;
+  EXPECT_EQ(OpenHandleCount(), 0);
+  EXPECT_EQ(format_op_in_progress.load(), 0);
+}
+
+TEST_F(FormatJobTest, CloverExfatOn4096ByteSectors) {
+  const fs::path img = MakeDisk(512 * MiB, 4096);
+  const fs::path zip = MakeDataSetZip();
+  SettingsRecord& s = Settings();
+  s.Boot_records = "Clover";
+  s.FileSystem = "exFAT";
+  s.StartLBASector = "4096";
+  s.MultiPartitions = 0;
+  s.InstallDataSet = "Local";
+  TheCloverChoice() = {zip.string(), "5151"};
+  Run();
+  ASSERT_TRUE(LastFormatOutcome().ok) << LastFormatOutcome().failure;
+  const Slot p1 = SlotOf(img, 0);
+  EXPECT_EQ(p1.start, 4096u);
+  EXPECT_EQ(int64_t{p1.start} + p1.count, 512 * MiB / 4096);
+  EXPECT_EQ(SlotOf(img, 1).count, 0u);
+  const fs::path part = ExtractPartition(img, 4096);
+  int st = 0;
+  const std::string fsck = Shell("fsck.exfat -n " + part.string(), &st);
+  EXPECT_EQ(st, 0) << fsck;
+  const std::string list = Shell("7zz l " + part.string(), &st);
+  EXPECT_NE(list.find("config.plist"), std::string::npos) << list;
+}
+
+TEST_F(FormatJobTest, FreeDosForcesFat32LbaAndInstallsItsFilesEvenWithoutDataSet) {
+  const fs::path img = MakeDisk(128 * MiB);
+  SettingsRecord& s = Settings();
+  s.Boot_records = "FreeDos";
+  s.FileSystem = "exFAT";
+  s.MultiPartitions = 0;
+  s.InstallDataSet = "Not_Install";
+  UpdateAllDrives();
+  ASSERT_TRUE(SelectImage());
+  FormatThread(0);
+  ASSERT_TRUE(LastFormatOutcome().ok) << LastFormatOutcome().failure;
+  EXPECT_EQ(Settings().FileSystem, "FAT32-LBA");
+  EXPECT_EQ(SlotOf(img, 0).type, 0x0C);
+  EXPECT_TRUE(ui_.Saw("FreeDos Data set files Installed"));
+  const fs::path part = ExtractPartition(img, 512);
+  int st = 0;
+  EXPECT_EQ((Shell("fsck.fat -n " + part.string(), &st), st), 0);
+  const std::string root = Shell("mdir -a -i " + part.string() + " ::/");
+  EXPECT_NE(root.find("KERNEL"), std::string::npos) << root;
+}
+
+TEST_F(FormatJobTest, RefusalsAndCancelLeaveTheDiskUntouchedAndNeverSayAllDone) {
+  const fs::path img = MakeDisk(64 * MiB);
+  std::ofstream(img, std::ios::binary | std::ios::in | std::ios::out).write("MARK", 4);
+  const auto before = ReadBytes(img, 0, 1 * MiB);
+  SettingsRecord& s = Settings();
+  s.InstallDataSet = "Not_Install";
+
+  // Clover on NTFS or UDF is refused before any write.
+  for (const char* fsName : {"NTFS", "UDF"}) {
+    s.Boot_records = "Clover";
+    s.FileSystem = fsName;
+    ui_.statuses.clear();
+    Run();
+    EXPECT_FALSE(LastFormatOutcome().ok);
+    EXPECT_TRUE(ui_.Saw("Error : Select FileSystem : FAT32-LBA Or exFAT only!"));
+    EXPECT_FALSE(AllDone());
+  }
+  // A boot partition larger than the disk.
+  s.FileSystem = "FAT32";
+  s.MultiPartitions = 1;
+  s.BootPartitionSize = 1000;
+  ui_.statuses.clear();
+  Run();
+  EXPECT_FALSE(LastFormatOutcome().ok);
+  EXPECT_FALSE(AllDone());
+  // The confirmation cancelled.
+  s.BootPartitionSize = 32;
+  ui_.answer = [](const std::string& title, const std::string&) {
+    return title == "WARNING" ? MsgAnswer::Cancel : MsgAnswer::Ok;
+  };
+  ui_.statuses.clear();
+  Run();
+  EXPECT_FALSE(LastFormatOutcome().ok);
+  EXPECT_FALSE(AllDone());
+  EXPECT_EQ(ReadBytes(img, 0, 1 * MiB), before);
+  EXPECT_EQ(FormatStatus.load(), 0);
+  EXPECT_EQ(OpenHandleCount(), 0);
+}
+
+TEST_F(FormatJobTest, CancelInsideTheFormatStopsTheJob) {
+  const fs::path img = MakeDisk(256 * MiB);
+  SettingsRecord& s = Settings();
+  s.Boot_records = "Windows";
+  s.FileSystem = "FAT32";
+  s.QuickFormat = 0;
+  s.MultiPartitions = 0;
+  // The user presses Cancel as soon as formatting starts.
+  ui_.onStatus = [](const std::string& text) {
+    if (text.rfind("Formatting Drive", 0) == 0) {
+      FormatStatus = 1;
+      CancelMainThread = 1;
+    }
+  };
+  Run();
+  EXPECT_FALSE(LastFormatOutcome().ok);
+  EXPECT_FALSE(AllDone());
+  // The new table is there; the volume is not a valid file system.
+  EXPECT_EQ(SlotOf(img, 0).start, 63u);
+  EXPECT_EQ(FormatStatus.load(), 0);
+  EXPECT_EQ(CancelMainThread.load(), 0);
+  EXPECT_EQ(OpenHandleCount(), 0);
+}
+
+TEST_F(FormatJobTest, NotFormatInstallsOntoTheExistingVolumeOnly) {
+  const fs::path img = MakeDisk(128 * MiB);
+  SettingsRecord& s = Settings();
+  s.Boot_records = "Windows";
+  s.FileSystem = "FAT32";
+  s.MultiPartitions = 0;
+  Run();
+  ASSERT_TRUE(LastFormatOutcome().ok) << LastFormatOutcome().failure;
+  const auto mbrBefore = ReadBytes(img, 0, 512);
+  const Slot p1 = SlotOf(img, 0);
+  const auto pbrBefore = ReadBytes(img, int64_t{p1.start} * 512, 512);
+
+  // Not_Format without a data set writes nothing at all.
+  const auto whole = ReadBytes(img, 0, 128 * MiB);
+  s.Boot_records = "Not_Format";
+  s.InstallDataSet = "Not_Install";
+  Run();
+  EXPECT_EQ(ReadBytes(img, 0, 128 * MiB), whole);
+
+  // With a local data set it copies the files and touches no boot sector.
+  const fs::path zip = MakeDataSetZip();
+  s.InstallDataSet = "Local";
+  TheCloverChoice() = {zip.string(), "5151"};
+  Run();
+  ASSERT_TRUE(LastFormatOutcome().ok) << LastFormatOutcome().failure;
+  EXPECT_EQ(ReadBytes(img, 0, 512), mbrBefore);
+  EXPECT_EQ(ReadBytes(img, int64_t{p1.start} * 512, 512), pbrBefore);
+  const fs::path part = ExtractPartition(img, 512);
+  int st = 0;
+  EXPECT_EQ((Shell("fsck.fat -n " + part.string(), &st), st), 0);
+  EXPECT_NE(Shell("mdir -i " + part.string() + " ::/EFI/CLOVER").find("config"), std::string::npos);
+}
+
+TEST_F(FormatJobTest, ReleaseArchivesAndDownloadsAreReportedNotInstalled) {
+  MakeDisk(128 * MiB);
+  SettingsRecord& s = Settings();
+  s.Boot_records = "Clover";
+  s.FileSystem = "FAT32";
+  s.MultiPartitions = 0;
+  s.InstallDataSet = "DL";
+  Run();
+  EXPECT_FALSE(LastFormatOutcome().ok);
+  EXPECT_TRUE(ui_.Saw("Error Check Clover Last Revision"));
+  EXPECT_TRUE(ui_.Saw("Clover Data set files Not Installed"));
+  EXPECT_FALSE(AllDone());
+}
+
+}  // namespace
+}  // namespace fw
