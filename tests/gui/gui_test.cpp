@@ -122,6 +122,22 @@ TEST_F(GuiTest, MainWindowDrawsItsModel) {
   Screenshot(main, "main");
 }
 
+TEST_F(GuiTest, StatusCanvasDrawsTheBarToItsPercentage) {
+  QWidget* canvas = front->Control(kMainWindow, main_ctl::kStatus);
+  const QColor bar(102, 204, 255);
+  auto pixel = [&](int x) { return canvas->grab().toImage().pixelColor(x, 10); };
+  front->ShowStatus("", 50);
+  // 50 % of the 464-pixel track: x = 3..234.
+  EXPECT_EQ(pixel(10), bar);
+  EXPECT_EQ(pixel(230), bar);
+  EXPECT_NE(pixel(240), bar);
+  front->ShowStatus("", 150);
+  EXPECT_EQ(pixel(460), bar);
+  front->ShowStatus("", -5);
+  EXPECT_NE(pixel(10), bar);
+  EXPECT_EQ(front->StatusPercent(), -5);
+}
+
 TEST_F(GuiTest, ButtonsAndMenusReachTheCommandTable) {
   std::vector<int> formats;
   TheJobs().StartFormat = [&](int a) { formats.push_back(a); };
