@@ -615,4 +615,6 @@ void JoinFormatThread() {
   if (g_thread.joinable()) g_thread.join();
 }
 
+void RegisterFormatJob() { TheJobs().StartFormat = StartFormatThread; }
+
 }  // namespace fw

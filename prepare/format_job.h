@@ -58,5 +58,7 @@ void FormatThread(int InstallData);
 void StartFormatThread(int InstallData);
 // Waits for a worker started by StartFormatThread (shutdown, tests).
 void JoinFormatThread();
+// Fills the Format entry of the window job table (at start-up, before the event loop).
+void RegisterFormatJob();
 
 }  // namespace fw
