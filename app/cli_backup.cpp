@@ -1,0 +1,16 @@
+// flashwright-cli backup: one partition into a raw image file.
+#include "app/cli.h"
+#include "images/cli_image_job.h"
+
+namespace fw::cli {
+namespace {
+
+int BackupCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
+  return RunImageJobCommand(ImageJobKind::kBackup, options, args);
+}
+
+}  // namespace
+
+FW_CLI_COMMAND("backup", "backup [--disk N] --partition K --output FILE", BackupCommand);
+
+}  // namespace fw::cli

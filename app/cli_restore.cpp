@@ -1,0 +1,16 @@
+// flashwright-cli restore: a raw image file onto one partition (its MBR entry becomes HFS+).
+#include "app/cli.h"
+#include "images/cli_image_job.h"
+
+namespace fw::cli {
+namespace {
+
+int RestoreCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
+  return RunImageJobCommand(ImageJobKind::kRestore, options, args);
+}
+
+}  // namespace
+
+FW_CLI_COMMAND("restore", "restore [--disk N] --partition K --input FILE", RestoreCommand);
+
+}  // namespace fw::cli
