@@ -1,0 +1,71 @@
+// flashwright-cli download URL [--output FILE]: one file transfer through the download engine
+// with the standard callbacks, progress on the terminal.
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/cli.h"
+#include "app/settings.h"
+#include "net/http_get.h"
+
+namespace fw::cli {
+namespace {
+
+// The file name part of the URL's path, or "download" when the path ends in "/".
+std::string DefaultOutput(const std::string& url) {
+  UrlParts parts;
+  std::string error;
+  if (!SplitUrl(url, &parts, &error)) return "download";
+  std::string path = parts.path.substr(0, parts.path.find_first_of("?#"));
+  const std::string name = path.substr(path.find_last_of('/') + 1);
+  return name.empty() ? "download" : name;
+}
+
+int DownloadCommand(const GlobalOptions&, const std::vector<std::string>& args) {
+  std::string url;
+  std::string output;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--output") {
+      if (i + 1 >= args.size()) return Fail(kExitUsage, "--output needs a file name");
+      output = args[++i];
+    } else if (url.empty() && args[i].rfind("--", 0) != 0) {
+      url = args[i];
+    } else {
+      return Fail(kExitUsage, "unexpected argument " + args[i] + " (see --help)");
+    }
+  }
+  if (url.empty()) return Fail(kExitUsage, "download needs a URL");
+  if (output.empty()) output = DefaultOutput(url);
+
+  if (!TryStartNetTransfer()) return Fail(kExitFailure, "another download is running");
+  THTTP& r = TheHTTP();
+  ClearHTTP(r);
+  r.URL = url;
+  r.iDestination = kHttpToFile;
+  r.FullFileName = output;
+  r.BufferSize = 1024 * 1024;
+  r.iResumeMaxAttemptsNumber = static_cast<int32_t>(Settings().ResumeMaxAttemptsNumber);
+  r.CallStart = MyCallStart;
+  r.CallWorking = [](THTTP& rec, int64_t received, int64_t total, int64_t seconds) {
+    std::fprintf(stderr, "\r%s\x1b[K",
+                 WorkingText(rec.FullFileName, received, total, seconds).c_str());
+    return MyCallWorking(rec, received, total, seconds);
+  };
+  r.CallEnd = MyCallEnd;
+  const int code = HTTPGetFromWeb(r);
+  std::fprintf(stderr, "\n");
+  const std::string text = HttpResultText(r, code);
+  const int64_t bytes = r.iTotBytesRead;
+  EndNetTransfer();
+  if (code != kWebOk) return Fail(kExitFailure, text);
+  std::cout << output << ": " << bytes << " bytes\n";
+  return kExitOk;
+}
+
+}  // namespace
+
+FW_CLI_COMMAND("download", "download URL [--output FILE]  fetch a file over HTTP/HTTPS/FTP",
+               DownloadCommand);
+
+}  // namespace fw::cli
