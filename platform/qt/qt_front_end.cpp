@@ -252,9 +252,12 @@ void SetUpApplicationLook() {
   qApp->setStyleSheet("QRadioButton, QCheckBox { spacing: 3px; }");
 }
 
-QtFrontEnd::QtFrontEnd() {
-  if (QDBusConnection::sessionBus().isConnected()) taskbar_ = std::make_unique<LauncherTaskbar>();
+std::unique_ptr<TaskbarProgress> NewLauncherTaskbar() {
+  if (!QDBusConnection::sessionBus().isConnected()) return nullptr;
+  return std::make_unique<LauncherTaskbar>();
 }
+
+QtFrontEnd::QtFrontEnd() : taskbar_(NewLauncherTaskbar()) {}
 
 QtFrontEnd::~QtFrontEnd() {
   SetUi(nullptr);

@@ -28,6 +28,10 @@ void SetUpApplicationLook();
 
 class StatusCanvas;
 
+// The launcher-entry progress of the desktop (the com.canonical.Unity.LauncherEntry "Update"
+// signal that docks read); null when there is no session bus.
+std::unique_ptr<TaskbarProgress> NewLauncherTaskbar();
+
 class QtFrontEnd : public QObject, public Ui, public WindowHost {
  public:
   QtFrontEnd();
