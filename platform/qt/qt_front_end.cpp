@@ -59,6 +59,18 @@ auto OnUi(QObject* context, F f) -> decltype(f()) {
   }
 }
 
+// Runs `f` on the UI thread without waiting: status and control updates from workers must not
+// stall a copy loop, and calls from one thread still arrive in the order they were made. `f`
+// must own what it uses.
+template <typename F>
+void Post(QObject* context, F f) {
+  if (QThread::currentThread() == context->thread()) {
+    f();
+  } else {
+    QMetaObject::invokeMethod(context, std::move(f), Qt::QueuedConnection);
+  }
+}
+
 // The seven small images: menu items 0..4, disk and partition icons 5 and 6.
 QIcon Image(int index) {
   QStyle* st = QApplication::style();
@@ -451,7 +463,7 @@ void QtFrontEnd::Build(int window, QWidget* host) {
 bool QtFrontEnd::HasMainWindow() const { return main_ != nullptr; }
 
 void QtFrontEnd::ShowStatus(const std::string& text, int percent) {
-  OnUi(this, [&] {
+  Post(this, [this, text, percent] {
     if (!status_) return;
     status_->Set(text, percent);
     NoteStatusPercent(percent);
@@ -561,7 +573,7 @@ std::string QtFrontEnd::FolderChooser(const std::string& title, const std::strin
 }
 
 void QtFrontEnd::SetControlText(int window, int control, const std::string& text) {
-  OnUi(this, [&] {
+  Post(this, [this, window, control, text] {
     if (window == kMainWindow && control == main_ctl::kLatestCloverTitle) {
       if (latestClover_) latestClover_->setTitle(Q(text));
       return;
@@ -598,14 +610,14 @@ std::string QtFrontEnd::ControlText(int window, int control) {
 }
 
 void QtFrontEnd::SetControlEnabled(int window, int control, bool enabled) {
-  OnUi(this, [&] {
+  Post(this, [this, window, control, enabled] {
     if (QWidget* w = Control(window, control)) w->setEnabled(enabled);
   });
 }
 
 void QtFrontEnd::SetComboItems(int window, int control, const std::vector<std::string>& items,
                                int selected) {
-  OnUi(this, [&] {
+  Post(this, [this, window, control, items, selected] {
     auto* c = qobject_cast<QComboBox*>(Control(window, control));
     if (!c) return;
     const QSignalBlocker block(c);
@@ -616,7 +628,7 @@ void QtFrontEnd::SetComboItems(int window, int control, const std::vector<std::s
 }
 
 void QtFrontEnd::DriveListChanged() {
-  OnUi(this, [&] { RebuildTree(); });
+  Post(this, [this] { RebuildTree(); });
 }
 
 void QtFrontEnd::RebuildTree() {

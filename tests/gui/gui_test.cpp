@@ -19,6 +19,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "app/globals.h"
@@ -283,6 +284,24 @@ TEST_F(GuiTest, WorkerCallsRunOnTheUiThreadAndWaitForTheAnswer) {
   EXPECT_EQ(buttonText, "DL Center");
   EXPECT_EQ(front->StatusText(), "Copying  ... 42%");
   EXPECT_EQ(front->StatusPercent(), 42);
+}
+
+TEST_F(GuiTest, StatusFromAWorkerDoesNotWaitForTheUiThread) {
+  // The UI thread is busy (not pumping events) while the worker reports: the worker goes on.
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    for (int i = 0; i <= 100; ++i) fw::ShowStatus("Copy " + std::to_string(i) + "%", i);
+    TheUi().SetControlText(kMainWindow, main_ctl::kDlCenter, "Cancel DL");
+    done = true;
+  });
+  for (int i = 0; i < 500 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(done);
+  QApplication::processEvents();  // lets a blocked worker go, should the check above fail
+  worker.join();
+  QApplication::processEvents();
+  EXPECT_EQ(front->StatusText(), "Copy 100%");
+  EXPECT_EQ(front->StatusPercent(), 100);
+  EXPECT_EQ(Ctl<QPushButton>(*front, kMainWindow, main_ctl::kDlCenter)->text(), "Cancel DL");
 }
 
 }  // namespace
