@@ -48,7 +48,8 @@ int DownloadCommand(const GlobalOptions&, const std::vector<std::string>& args) 
   r.iResumeMaxAttemptsNumber = static_cast<int32_t>(Settings().ResumeMaxAttemptsNumber);
   r.CallStart = MyCallStart;
   r.CallWorking = [](THTTP& rec, int64_t received, int64_t total, int64_t seconds) {
-    std::fprintf(stderr, "\r%s\x1b[K",
+    const int64_t pct = total > 0 ? received * 100 / total : 0;
+    std::fprintf(stderr, "\r%lld%% %s\x1b[K", static_cast<long long>(pct),
                  WorkingText(rec.FullFileName, received, total, seconds).c_str());
     return MyCallWorking(rec, received, total, seconds);
   };

@@ -1,4 +1,8 @@
+#include <sys/wait.h>
+
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -286,6 +290,36 @@ TEST_F(DownloadTest, ExplicitProxyCarriesTheRequest) {
   EXPECT_EQ(proxy.Requests()[0].target, origin.Url("/via-proxy.bin"));
   ASSERT_EQ(origin.Requests().size(), 1u);
   EXPECT_EQ(origin.Requests()[0].Header("via"), "test-proxy");
+}
+
+// The CLI command: exit status 0 only for a complete download, the code's text otherwise.
+TEST_F(DownloadTest, CliDownloadCommand) {
+  const char* bin = std::getenv("FW_BINARY_DIR");
+  const std::string cli = std::string(bin ? bin : ".") + "/app/flashwright-cli";
+  if (!std::filesystem::exists(cli)) GTEST_SKIP() << "flashwright-cli not built at " << cli;
+  TestServer server(TestServer::Scripted([](const Request& req, int index) {
+    Plan p = Sized(2500000);
+    if (req.target == "/gone") p.status = 404;
+    if (index == 0) p.dropAfter = 1000000;  // the CLI resumes too
+    return p;
+  }));
+  auto run = [&](const std::string& args, std::string* output) {
+    const std::string cmd = "'" + cli + "' --no-pauses download " + args + " 2>&1";
+    FILE* f = popen(cmd.c_str(), "r");
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) output->append(buf, n);
+    return WEXITSTATUS(pclose(f));
+  };
+  std::string out;
+  EXPECT_EQ(run(server.Url("/file.bin") + " --output '" + Target() + "'", &out), 0) << out;
+  EXPECT_TRUE(HoldsPattern(Target(), 2500000));
+  EXPECT_NE(out.find("% out.bin (2.4 MB/2.4 MB)"), std::string::npos) << out;  // progress
+
+  out.clear();
+  EXPECT_EQ(run(server.Url("/gone") + " --output '" + Target("gone.bin") + "'", &out), 1);
+  EXPECT_NE(out.find("HTTP status code = 404"), std::string::npos) << out;
+  EXPECT_FALSE(std::filesystem::exists(Target("gone.bin")));
 }
 
 }  // namespace
