@@ -96,6 +96,7 @@ class FakeFrontEnd : public Ui, public WindowHost {
     urls.push_back(url);
     return openUrlResult;
   }
+  void PostEvent(const UiEvent& e) override { posted.push_back(e); }
   std::string InputText(const std::string& title, const std::string&, const std::string&) override {
     return Next(chooserTitles, title, &inputs);
   }
@@ -129,6 +130,7 @@ class FakeFrontEnd : public Ui, public WindowHost {
   std::map<int, int> opened;
   std::vector<Key> dropWidthSet;
   std::vector<std::string> urls;
+  std::vector<UiEvent> posted;
   bool openUrlResult = true;
   int active = -1;
   int driveRow = -1;

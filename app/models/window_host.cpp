@@ -22,6 +22,7 @@ class NoWindows final : public WindowHost {
   int SelectedDriveRow() override { return -1; }
   void SelectDriveRow(int) override {}
   bool OpenUrl(const std::string&) override { return false; }
+  void PostEvent(const UiEvent&) override {}
   std::string InputText(const std::string&, const std::string&, const std::string&) override {
     return "";
   }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/models/ui_event.h"
+
 namespace fw {
 
 class WindowHost {
@@ -38,6 +40,10 @@ class WindowHost {
 
   // Opens a URL (or a file:// URL) with the desktop's handler; false when that failed.
   virtual bool OpenUrl(const std::string& url) = 0;
+
+  // Queues an event for the dispatcher from any thread (the device monitor posts
+  // UiEventKind::Refresh after a device change); it is handled on the UI thread.
+  virtual void PostEvent(const UiEvent& event) = 0;
 
   // A one-line text prompt; "" when cancelled.
   virtual std::string InputText(const std::string& title, const std::string& prompt,

@@ -811,6 +811,11 @@ bool QtFrontEnd::OpenUrl(const std::string& url) {
   return OnUi(this, [&] { return QDesktopServices::openUrl(QUrl(Q(url))); });
 }
 
+void QtFrontEnd::PostEvent(const UiEvent& event) {
+  QMetaObject::invokeMethod(
+      this, [this, event] { Dispatch(event); }, Qt::QueuedConnection);
+}
+
 std::string QtFrontEnd::InputText(const std::string& title, const std::string& prompt,
                                   const std::string& defaultText) {
   return OnUi(this, [&] {

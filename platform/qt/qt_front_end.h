@@ -84,6 +84,7 @@ class QtFrontEnd : public QObject, public Ui, public WindowHost {
   int SelectedDriveRow() override;
   void SelectDriveRow(int row) override;
   bool OpenUrl(const std::string& url) override;
+  void PostEvent(const UiEvent& event) override;
   std::string InputText(const std::string& title, const std::string& prompt,
                         const std::string& defaultText) override;
 

@@ -24,6 +24,7 @@
 
 #include "app/globals.h"
 #include "app/models/jobs.h"
+#include "app/models/window_host.h"
 #include "app/models/window_model.h"
 #include "app/settings.h"
 #include "platform/qt/qt_front_end.h"
@@ -300,6 +301,12 @@ TEST_F(GuiTest, StatusFromAWorkerDoesNotWaitForTheUiThread) {
   worker.join();
   QApplication::processEvents();
   EXPECT_EQ(front->StatusText(), "Copy 100%");
+  // A device change posted from another thread refreshes the tree on the UI thread.
+  std::thread::id refreshedOn;
+  TheJobs().UpdateAllDrives = [&] { refreshedOn = std::this_thread::get_id(); };
+  std::thread([] { TheWindows().PostEvent({kMainWindow, UiEventKind::Refresh, 0}); }).join();
+  QApplication::processEvents();
+  EXPECT_EQ(refreshedOn, std::this_thread::get_id());
   EXPECT_EQ(front->StatusPercent(), 100);
   EXPECT_EQ(Ctl<QPushButton>(*front, kMainWindow, main_ctl::kDlCenter)->text(), "Cancel DL");
 }
