@@ -1,0 +1,51 @@
+// Commands of the data-set archives:
+//   extract-data-zip ZIP TARGET [--delete]   extract a zip onto a folder or a volume ("E:")
+//   install-freedos TARGET                   extract the FreeDOS boot set carried by the program
+//   test-data-zip ZIP                        print the Clover revision of a data-set zip
+#include <iostream>
+
+#include "app/cli.h"
+#include "datasets/data_zip.h"
+#include "datasets/dataset_services.h"
+#include "datasets/packed_items.h"
+
+namespace fw::cli {
+namespace {
+
+int ExtractCommand(const GlobalOptions&, const std::vector<std::string>& args) {
+  if (args.size() < 2 || args.size() > 3 || (args.size() == 3 && args[2] != "--delete"))
+    return Fail(kExitUsage, "usage: extract-data-zip ZIP TARGET [--delete]");
+  InstallSystemDataSetServices();
+  if (Validate7zZIPFile(args[0]) == 0) return Fail(kExitFailure, args[0] + " is no zip archive");
+  return ExtractDataZip(nullptr, 0, args[1], false, args[0], true, args.size() == 3) == 1
+             ? kExitOk
+             : Fail(kExitFailure, "extraction failed");
+}
+
+int InstallFreeDosCommand(const GlobalOptions&, const std::vector<std::string>& args) {
+  if (args.size() != 1) return Fail(kExitUsage, "usage: install-freedos TARGET");
+  InstallSystemDataSetServices();
+  return ExtractDataZip(PackedFreeDosDataSet, int64_t(PackedFreeDosDataSetLength), args[0], true,
+                        "", true, true) == 1
+             ? kExitOk
+             : Fail(kExitFailure, "FreeDos Data set files Not Installed");
+}
+
+int TestCommand(const GlobalOptions&, const std::vector<std::string>& args) {
+  if (args.size() != 1) return Fail(kExitUsage, "usage: test-data-zip ZIP");
+  InstallSystemDataSetServices();
+  const int32_t revision = TestDataZip(args[0]);
+  std::cout << revision << "\n";
+  return revision > 0 ? kExitOk : kExitFailure;
+}
+
+}  // namespace
+
+FW_CLI_COMMAND("extract-data-zip", "extract-data-zip ZIP TARGET [--delete]  (TARGET: folder or E:)",
+               ExtractCommand);
+FW_CLI_COMMAND("install-freedos", "install-freedos TARGET  extract the carried FreeDOS boot set",
+               InstallFreeDosCommand);
+FW_CLI_COMMAND("test-data-zip", "test-data-zip ZIP  print the Clover revision of a data-set zip",
+               TestCommand);
+
+}  // namespace fw::cli

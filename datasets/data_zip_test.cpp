@@ -1,0 +1,216 @@
+#include "datasets/data_zip.h"
+
+#include <gtest/gtest.h>
+
+#include "app/globals.h"
+#include "datasets/test_support.h"
+
+namespace {
+
+using namespace fwtest;
+
+TEST(Validate7zZIPFile, LooksAtTheFirstTwoBytesOnly) {
+  Scratch s;
+  WriteFile(s.Path("a.zip"), "PKnot really a zip");
+  WriteFile(s.Path("b.7z"), "7z\xBC\xAF");
+  WriteFile(s.Path("c.txt"), "hello");
+  WriteFile(s.Path("empty"), "");
+  EXPECT_EQ(fw::Validate7zZIPFile(s.Path("a.zip").string()), 1);
+  EXPECT_EQ(fw::Validate7zZIPFile(s.Path("b.7z").string()), 1);
+  EXPECT_EQ(fw::Validate7zZIPFile(s.Path("c.txt").string()), 0);
+  EXPECT_EQ(fw::Validate7zZIPFile(s.Path("empty").string()), 0);
+  EXPECT_EQ(fw::Validate7zZIPFile(s.Path("missing").string()), 0);
+  // Passing the signature test is not being a zip.
+  EXPECT_EQ(fw::ExtractDataZip(nullptr, 0, s.Path("out").string(), false, s.Path("a.zip").string(),
+                               false, false),
+            0);
+}
+
+TEST(TestDataZip, ReadsTheRevisionOfTheRootBootFile) {
+  Scratch s;
+  auto revisionOf = [&](const std::vector<ZipItem>& items) {
+    WriteFile(s.Path("d.zip"), MakeZip(items));
+    return fw::TestDataZip(s.Path("d.zip").string());
+  };
+  EXPECT_EQ(revisionOf({{"EFI/", "", true},
+                        {"boot0", "Clover revision: 1"},
+                        {"boot",
+                         "\x7F"
+                         "ELF\r\nbinary\rClover revision: 5119 and more text\n"}}),
+            5119);
+  EXPECT_EQ(revisionOf({{"EFI/boot", "Clover revision: 5119\n"}}), 0);
+  EXPECT_EQ(revisionOf({{"Boot", "Clover revision: 5119\n"}}), 0);
+  EXPECT_EQ(revisionOf({{"boot", "no revision here\n"}}), 0);
+  EXPECT_EQ(revisionOf({{"boot", "Clover revision: x12\n"}}), 0);
+  EXPECT_EQ(revisionOf({{"boot", "Clover revision: 99999999999\n"}}), 0);
+  EXPECT_EQ(fw::TestDataZip(s.Path("missing.zip").string()), 0);
+  EXPECT_EQ(fw::TestDataZip(""), 0);
+  // Nothing is left in the temporary folder.
+  EXPECT_TRUE(s.FilesUnder(s.Path("systemp")).empty());
+
+  WriteFile(s.Path("d.zip"), MakeZip({{"boot", "Clover revision: 4000\n"}}));
+  FormatStatus = 1;
+  EXPECT_EQ(fw::TestDataZip(s.Path("d.zip").string()), 0);
+}
+
+TEST(ExtractDataZip, ExtractsWithProgressAndSameTargetWithOrWithoutSeparator) {
+  Scratch s;
+  const std::string data(300000, 'x');
+  WriteFile(
+      s.Path("d.zip"),
+      MakeZip({{"EFI/CLOVER/config.plist", "<plist/>"}, {"boot", data}, {"empty/", "", true}}));
+  const fs::path target = s.Path("t");
+  ASSERT_EQ(
+      fw::ExtractDataZip(nullptr, 0, target.string(), false, s.Path("d.zip").string(), true, false),
+      1);
+  EXPECT_EQ(ReadFile(target / "EFI/CLOVER/config.plist"), "<plist/>");
+  EXPECT_EQ(ReadFile(target / "boot"), data);
+  EXPECT_TRUE(fs::is_directory(target / "empty"));
+  const std::string shown = target.string() + "/";
+  std::vector<std::pair<std::string, int>> expected = {{"", -1},
+                                                       {"Extracted (1/3) files to " + shown, 33},
+                                                       {"Extracted (2/3) files to " + shown, 66},
+                                                       {"Extracted (3/3) files to " + shown, 100},
+                                                       {"", -1}};
+  EXPECT_EQ(s.ui.statuses, expected);
+  EXPECT_TRUE(fs::exists(s.Path("d.zip")));  // kept without DeleteZipAfter
+
+  for (const char* suffix : {"/", "\\"}) {
+    s.ui.statuses.clear();
+    std::string withSuffix = target.string();
+    withSuffix.append(suffix);
+    ASSERT_EQ(
+        fw::ExtractDataZip(nullptr, 0, withSuffix, false, s.Path("d.zip").string(), true, true), 1);
+    EXPECT_EQ(s.ui.statuses[3].first, "Extracted (3/3) files to " + shown);
+    EXPECT_EQ(s.FilesUnder(target),
+              (std::vector<std::string>{"EFI/", "EFI/CLOVER/", "EFI/CLOVER/config.plist", "boot",
+                                        "empty/"}));
+    WriteFile(
+        s.Path("d.zip"),
+        MakeZip({{"EFI/CLOVER/config.plist", "<plist/>"}, {"boot", data}, {"empty/", "", true}}));
+  }
+}
+
+TEST(ExtractDataZip, RefusesBeforeStarting) {
+  Scratch s;
+  WriteFile(s.Path("d.zip"), MakeZip({{"a", "1"}}));
+  EXPECT_EQ(fw::ExtractDataZip(nullptr, 0, "", false, s.Path("d.zip").string(), false, false), 0);
+  EXPECT_EQ(fw::ExtractDataZip(nullptr, 0, s.Path("t").string(), false, "", false, false), 0);
+  EXPECT_EQ(fw::ExtractDataZip(nullptr, 0, s.Path("t").string(), true, "", false, false), 0);
+  EXPECT_EQ(fw::ExtractDataZip(nullptr, 0, s.Path("t").string(), false,
+                               s.Path("missing.zip").string(), false, false),
+            0);
+  // A cancel request before the call: nothing extracted, no temporary zip made, yet the zip to
+  // delete afterwards is still deleted.
+  FormatStatus = 1;
+  const unsigned char item[32] = {1};
+  EXPECT_EQ(fw::ExtractDataZip(item, sizeof item, s.Path("t").string(), true, "", false, false), 0);
+  EXPECT_TRUE(s.workFolder.empty());
+  EXPECT_EQ(fw::ExtractDataZip(nullptr, 0, s.Path("t").string(), false, s.Path("d.zip").string(),
+                               false, true),
+            0);
+  EXPECT_FALSE(fs::exists(s.Path("t/a")));
+  EXPECT_FALSE(fs::exists(s.Path("d.zip")));
+  // A volume that cannot be opened.
+  FormatStatus = 0;
+  WriteFile(s.Path("d.zip"), MakeZip({{"a", "1"}}));
+  EXPECT_EQ(fw::ExtractDataZip(nullptr, 0, "E:", false, s.Path("d.zip").string(), false, false), 0);
+}
+
+TEST(SafeEntryPath, KeepsInsideNamesOnly) {
+  EXPECT_EQ(fw::SafeEntryPath("EFI/CLOVER/config.plist"), "EFI/CLOVER/config.plist");
+  EXPECT_EQ(fw::SafeEntryPath("EFI\\BOOT\\BOOTX64.efi"), "EFI/BOOT/BOOTX64.efi");
+  EXPECT_EQ(fw::SafeEntryPath("./a//b/"), "a/b");
+  EXPECT_EQ(fw::SafeEntryPath("a..b/..c"), "a..b/..c");
+  for (const char* bad : {"../x", "a/../../x", "a/..", "/etc/x", "\\x", "..\\..\\x", "C:x", "C:\\x",
+                          "a/b:stream", "a/\x01", "", "./", "//"})
+    EXPECT_EQ(fw::SafeEntryPath(bad), "") << bad;
+}
+
+TEST(ExtractDataZip, HostileNamesAndLinksNeverLeaveTheTarget) {
+  Scratch s;
+  const fs::path target = s.Path("box/t");
+  fs::create_directories(target);
+  fs::create_directories(s.Path("outside"));
+  fs::create_symlink(s.Path("outside"), target / "planted");
+  WriteFile(s.Path("h.zip"), MakeZip({{"../escape1", "x"},
+                                      {"a/../../escape2", "x"},
+                                      {(s.Path("outside") / "abs").string(), "x"},
+                                      {"..\\escape3", "x"},
+                                      {"C:escape4", "x"},
+                                      {"link", "", false, s.Path("outside").string()},
+                                      {"link/through", "x"},
+                                      {"planted/through", "x"},
+                                      {"planted", "x"},
+                                      {"good/file", "ok"}}));
+  EXPECT_EQ(fw::ExtractDataZip(nullptr, 0, target.string(), false, s.Path("h.zip").string(), false,
+                               false),
+            1);
+  EXPECT_TRUE(s.FilesUnder(s.Path("outside")).empty());
+  EXPECT_FALSE(fs::exists(s.Path("box/escape1")));
+  EXPECT_FALSE(fs::exists(s.Path("escape2")));
+  EXPECT_EQ(ReadFile(target / "good/file"), "ok");
+  EXPECT_FALSE(fs::is_symlink(fs::symlink_status(target / "link")));
+  EXPECT_EQ(ReadFile(target / "link/through"), "x");  // an ordinary folder, made by the entry
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(target / "planted")));
+}
+
+// Patches the sizes recorded for the first entry (central directory and local header).
+void PatchSizes(std::string& zip, uint32_t compressed, uint32_t uncompressed) {
+  auto put = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) zip[at + i] = char((v >> (8 * i)) & 0xFF);
+  };
+  const size_t central = zip.find("PK\x01\x02");
+  ASSERT_NE(central, std::string::npos);
+  if (compressed) put(central + 20, compressed);
+  put(central + 24, uncompressed);
+  if (compressed) put(18, compressed);
+  put(22, uncompressed);
+}
+
+TEST(ExtractDataZip, LyingSizesAndBombsEndAsSizeErrors) {
+  Scratch s;
+  const fs::path target = s.Path("t");
+  // An entry claiming nearly 4 GiB with ten bytes behind it.
+  std::string claim = MakeZip({{"huge", "0123456789"}, {"after", "fine"}}, true);
+  PatchSizes(claim, 0, 0xFFFFFFF0u);
+  WriteFile(s.Path("claim.zip"), claim);
+  EXPECT_EQ(fw::ExtractDataZip(nullptr, 0, target.string(), false, s.Path("claim.zip").string(),
+                               false, false),
+            1);
+  EXPECT_FALSE(fs::exists(target / "huge"));
+
+  // 64 MiB of zeros claiming to be 1000 bytes: extraction stops at the claim.
+  std::string bomb = MakeZip({{"bomb", std::string(64 << 20, '\0')}, {"after", "fine"}});
+  ASSERT_LT(bomb.size(), 1u << 20);
+  PatchSizes(bomb, 0, 1000);
+  WriteFile(s.Path("bomb.zip"), bomb);
+  EXPECT_EQ(fw::ExtractDataZip(nullptr, 0, target.string(), false, s.Path("bomb.zip").string(),
+                               false, false),
+            1);
+  EXPECT_FALSE(fs::exists(target / "bomb"));
+  EXPECT_EQ(ReadFile(target / "after"), "fine");
+}
+
+TEST(ExtractDataZip, ManyEmptyEntries) {
+  Scratch s;
+  std::vector<ZipItem> items;
+  items.reserve(100000);
+  for (int i = 0; i < 100000; ++i) {
+    ZipItem item;
+    item.name = "d";
+    item.name.append(std::to_string(i % 100)).append("/").append(std::to_string(i));
+    items.push_back(std::move(item));
+  }
+  WriteFile(s.Path("many.zip"), MakeZip(items, true));
+  const fs::path target = s.Path("t");
+  EXPECT_EQ(fw::ExtractDataZip(nullptr, 0, target.string(), false, s.Path("many.zip").string(),
+                               true, false),
+            1);
+  EXPECT_EQ(s.ui.statuses.size(), 100002u);
+  EXPECT_EQ(s.ui.statuses[100000].second, 100);
+  EXPECT_TRUE(fs::exists(target / "d99/99999"));
+  EXPECT_EQ(fs::file_size(target / "d7/12307"), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "datasets/data_zip.h"
+#include "datasets/packed_items.h"
+#include "datasets/test_support.h"
+#include "packer_core.h"
+
+namespace {
+
+using namespace fwtest;
+
+std::vector<uint8_t> RandomBytes(size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::vector<uint8_t> v(n);
+  for (auto& b : v) b = static_cast<uint8_t>(gen() % 7 == 0 ? gen() : 'a' + gen() % 4);
+  return v;
+}
+
+std::vector<uint8_t> SampleItem(std::vector<uint8_t>* zipOut = nullptr) {
+  std::vector<fwpack::ZipInput> in = {{"KERNEL.SYS", RandomBytes(70000, 1)},
+                                      {"freedos/autoexec.bat", {'@', 'e', 'c', 'h', 'o'}}};
+  std::vector<uint8_t> zip = fwpack::MakeStoredZip(in);
+  if (zipOut) *zipOut = zip;
+  return fwpack::MakePackedItem(zip);
+}
+
+uint32_t U32(const std::vector<uint8_t>& v, size_t at) {
+  return uint32_t(v[at]) | uint32_t(v[at + 1]) << 8 | uint32_t(v[at + 2]) << 16 |
+         uint32_t(v[at + 3]) << 24;
+}
+
+TEST(PackedItem, LayoutAndRoundTrip) {
+  Scratch s;
+  std::vector<uint8_t> zip;
+  const std::vector<uint8_t> item = SampleItem(&zip);
+  ASSERT_GT(item.size(), 17u);
+  EXPECT_EQ(U32(item, 0), zip.size());
+  EXPECT_EQ(U32(item, 4), item.size() - 12);
+  EXPECT_EQ(item[12], 0x5D);
+  EXPECT_EQ(U32(item, 13), 0x01000000u);
+
+  // No work folder yet: the first unpacking makes one.
+  ASSERT_TRUE(s.workFolder.empty());
+  const std::string path = fw::UnpackInternalMemoryToTempFile(item.data(), int64_t(item.size()));
+  ASSERT_FALSE(path.empty());
+  EXPECT_FALSE(s.workFolder.empty());
+  EXPECT_EQ(fs::path(path).parent_path(), s.work);
+  EXPECT_EQ(fs::path(path).filename().string().rfind("TEMP", 0), 0u);
+  const std::string got = ReadFile(path);
+  EXPECT_EQ(got, std::string(zip.begin(), zip.end()));
+  EXPECT_TRUE(s.ui.boxes.empty());
+}
+
+TEST(PackedItem, UnpackingTwiceLeavesOnlyTheSecondFile) {
+  Scratch s;
+  const std::vector<uint8_t> item = SampleItem();
+  const std::string first = fw::UnpackInternalMemoryToTempFile(item.data(), int64_t(item.size()));
+  const std::string second = fw::UnpackInternalMemoryToTempFile(item.data(), int64_t(item.size()));
+  ASSERT_FALSE(first.empty());
+  ASSERT_FALSE(second.empty());
+  EXPECT_NE(first, second);
+  EXPECT_EQ(s.FilesUnder(s.work), std::vector<std::string>{fs::path(second).filename().string()});
+}
+
+TEST(PackedItem, DamagedItemsGiveNothing) {
+  Scratch s;
+  std::vector<uint8_t> item = SampleItem();
+
+  std::vector<uint8_t> badCrc = item;
+  badCrc[8] ^= 0x01;
+  EXPECT_EQ(fw::UnpackInternalMemoryToTempFile(badCrc.data(), int64_t(badCrc.size())), "");
+  ASSERT_EQ(s.ui.boxes.size(), 1u);
+  EXPECT_EQ(s.ui.boxes[0], "Error: Error UnpackInternalMemoryToTempFile: CRC32 Error");
+
+  // A truncated stream decodes short: logged only, no message box.
+  EXPECT_EQ(fw::UnpackInternalMemoryToTempFile(item.data(), int64_t(item.size() / 2)), "");
+  // A size claiming more than the stream holds.
+  std::vector<uint8_t> bigger = item;
+  bigger[2] ^= 0x10;
+  EXPECT_EQ(fw::UnpackInternalMemoryToTempFile(bigger.data(), int64_t(bigger.size())), "");
+  std::vector<uint8_t> zero = item;
+  zero[0] = zero[1] = zero[2] = zero[3] = 0;
+  EXPECT_EQ(fw::UnpackInternalMemoryToTempFile(zero.data(), int64_t(zero.size())), "");
+  EXPECT_EQ(fw::UnpackInternalMemoryToTempFile(item.data(), 10), "");
+  EXPECT_EQ(fw::UnpackInternalMemoryToTempFile(nullptr, 0), "");
+
+  EXPECT_EQ(s.ui.boxes.size(), 1u);
+  EXPECT_TRUE(s.FilesUnder(s.work).empty());
+}
+
+TEST(PackedItem, EmbeddedFreeDosSetExtracts) {
+  Scratch s;
+  const fs::path target = s.Path("drive");
+  ASSERT_EQ(fw::ExtractDataZip(PackedFreeDosDataSet, int64_t(PackedFreeDosDataSetLength),
+                               target.string(), true, "", false, true),
+            1);
+  const std::string kernel = ReadFile(target / "KERNEL.SYS");
+  ASSERT_GT(kernel.size(), 16u);
+  if (fs::exists(target / "README.TXT")) {  // the notice set of a build without FreeDOS
+    EXPECT_NE(kernel.find("FreeDOS is not bundled"), std::string::npos);
+    // It starts with a far jump to 0060:xxxx.
+    EXPECT_EQ(static_cast<unsigned char>(kernel[0]), 0xEA);
+    EXPECT_EQ(kernel.substr(3, 2), std::string("\x60\x00", 2));
+  }
+  // Deleted after use.
+  EXPECT_TRUE(s.FilesUnder(s.work).empty());
+}
+
+}  // namespace

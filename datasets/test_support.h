@@ -1,0 +1,68 @@
+// Helpers of the data-set tests: a scratch folder, recording Ui, services over that folder, and
+// zips written with libarchive or by hand.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/ui.h"
+#include "datasets/dataset_services.h"
+
+namespace fwtest {
+
+namespace fs = std::filesystem;
+
+class RecordingUi : public fw::Ui {
+ public:
+  std::vector<std::pair<std::string, int>> statuses;
+  std::vector<std::string> boxes;  // title + ": " + text
+  void ShowStatus(const std::string& text, int percent) override {
+    statuses.emplace_back(text, percent);
+  }
+  fw::MsgAnswer MessageBox(const std::string& title, const std::string& text, fw::MsgButtons,
+                           fw::MsgIcon) override {
+    boxes.push_back(title + ": " + text);
+    return fw::MsgAnswer::Ok;
+  }
+  std::string OpenFileChooser(const std::string&, const std::string&,
+                              const std::vector<fw::FileFilter>&) override {
+    return "";
+  }
+  std::string SaveFileChooser(const std::string&, const std::string&,
+                              const std::vector<fw::FileFilter>&) override {
+    return "";
+  }
+  std::string FolderChooser(const std::string&, const std::string&) override { return ""; }
+  void SetControlText(int, int, const std::string&) override {}
+  std::string ControlText(int, int) override { return ""; }
+  void SetControlEnabled(int, int, bool) override {}
+  void SetComboItems(int, int, const std::vector<std::string>&, int) override {}
+};
+
+// A fresh scratch folder with a recording Ui and services whose work folder lies inside it.
+class Scratch {
+ public:
+  Scratch();
+  ~Scratch();
+  fs::path root;
+  fs::path work;           // the work folder once made
+  std::string workFolder;  // "" until made
+  RecordingUi ui;
+  fs::path Path(const std::string& rel) const { return root / rel; }
+  std::vector<std::string> FilesUnder(const fs::path& folder) const;  // relative, sorted
+};
+
+struct ZipItem {
+  std::string name;
+  std::string data;
+  bool folder = false;
+  std::string symlinkTarget;  // non-empty: a symbolic-link entry
+};
+// A zip made by libarchive (deflated entries unless `store`).
+std::string MakeZip(const std::vector<ZipItem>& items, bool store = false);
+void WriteFile(const fs::path& path, const std::string& contents);
+std::string ReadFile(const fs::path& path);
+
+}  // namespace fwtest
