@@ -73,9 +73,10 @@ class FakeFrontEnd : public Ui, public WindowHost {
   void ActivateWindow(int w) override { active = w; }
   void SetChecked(int w, int c, bool on) override {
     // Options of one group exclude each other, as radio buttons do.
-    const ControlModel* m = WindowModelFor(w).Find(c);
+    const WindowModel model = WindowModelFor(w);
+    const ControlModel* m = model.Find(c);
     if (on && m && m->kind == ControlKind::Option) {
-      for (const ControlModel& o : WindowModelFor(w).controls) {
+      for (const ControlModel& o : model.controls) {
         if (o.kind == ControlKind::Option && o.group == m->group) checked[{w, o.number}] = false;
       }
     }
