@@ -322,5 +322,60 @@ TEST_F(DownloadTest, CliDownloadCommand) {
   EXPECT_FALSE(std::filesystem::exists(Target("gone.bin")));
 }
 
+// A real TLS peer (openssl s_server) with a certificate for 127.0.0.1: trusted through the
+// program's CA setting the download succeeds; with the system bundle the certificate is refused.
+TEST_F(DownloadTest, HttpsVerifiesThePeerCertificate) {
+  if (std::system("command -v openssl >/dev/null 2>&1") != 0) GTEST_SKIP() << "no openssl";
+  const std::string d = dir_.string();
+  const std::string gen = "cd '" + d +
+                          "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out "
+                          "cert.pem -days 2 -subj /CN=127.0.0.1 -addext "
+                          "subjectAltName=IP:127.0.0.1 >/dev/null 2>&1";
+  ASSERT_EQ(std::system(gen.c_str()), 0);
+  {
+    std::ofstream page(dir_ / "page.txt", std::ios::binary);
+    page << std::string(50000, 'z');
+  }
+  int port = 0;
+  {
+    TestServer probe(TestServer::Scripted([](const Request&, int) { return Sized(1); }));
+    port = probe.port();
+  }
+  const std::string start =
+      "cd '" + d + "' && exec openssl s_server -quiet -accept " + std::to_string(port) +
+      " -cert cert.pem -key key.pem -WWW >/dev/null 2>&1 & echo $! > '" + d + "/pid'";
+  ASSERT_EQ(std::system(start.c_str()), 0);
+  struct Killer {
+    std::string pidFile;
+    ~Killer() {
+      std::system(("kill $(cat '" + pidFile + "') 2>/dev/null").c_str());
+      fw::SetHttpCaFile("");
+    }
+  } killer{d + "/pid"};
+  // Wait until the server listens.
+  for (int i = 0; i < 100; ++i) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    const bool up = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(fd);
+    if (up) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  const std::string url = "https://127.0.0.1:" + std::to_string(port) + "/page.txt";
+  r_.URL = url;
+  r_.iDestination = fw::kHttpToMemory;
+  EXPECT_EQ(HTTPGetFromWeb(r_), fw::kWebSendFailed);  // self-signed: not trusted by the system
+
+  fw::SetHttpCaFile(d + "/cert.pem");
+  fw::ClearHTTP(r_);
+  r_.URL = url;
+  r_.iDestination = fw::kHttpToMemory;
+  ASSERT_EQ(HTTPGetFromWeb(r_), fw::kWebOk);
+  EXPECT_EQ(std::string(r_.MemoryBuffer.begin(), r_.MemoryBuffer.end()), std::string(50000, 'z'));
+}
+
 }  // namespace
 }  // namespace fwtest
