@@ -119,13 +119,5 @@ TEST(WorkingText, KnownAndUnknownTotals) {
   EXPECT_EQ(WorkingText("b.zip", 0, 4096, 3).rfind("b.zip (0 B/4.0 KB) 0 B/s Remain: ", 0), 0u);
 }
 
-TEST(NetFlag, OneTransferAtATime) {
-  ASSERT_TRUE(TryStartNetTransfer());
-  EXPECT_FALSE(TryStartNetTransfer());
-  EndNetTransfer();
-  EXPECT_TRUE(TryStartNetTransfer());
-  EndNetTransfer();
-}
-
 }  // namespace
 }  // namespace fw
