@@ -154,7 +154,12 @@ std::unique_ptr<Destination> OpenDestination(const std::string& path) {
                      ? TheDataSetServices().openVolume(path.substr(0, 2))
                      : nullptr;
     if (!files) return nullptr;
-    return std::make_unique<VolumeDestination>(files, SafeEntryPath(path.substr(2)));
+    // The folder below the root must itself stay on the volume.
+    std::string below = path.substr(2);
+    while (!below.empty() && (below.front() == '\\' || below.front() == '/')) below.erase(0, 1);
+    const std::string base = SafeEntryPath(below);
+    if (base.empty() && !below.empty()) return nullptr;
+    return std::make_unique<VolumeDestination>(files, base);
   }
   std::error_code ec;
   fs::create_directories(path, ec);
