@@ -11,6 +11,8 @@
 #include "app/ui.h"
 #include "datasets/data_zip.h"
 #include "datasets/packed_items.h"
+#include "prepare/format_drive.h"
+#include "disk/drive_letters.h"
 #include "platform/volume_files.h"
 
 namespace fw {
@@ -220,25 +222,13 @@ JobPartitionTable JobBuildPartitionTable(const DiskRecord& disk, const SettingsR
 uint32_t JobNewDiskSignature() { return static_cast<uint32_t>(TheClock().NowMs()); }
 
 void JobSetFirstPartitionTypeLba(DriveHandle physical, int64_t bytesPerSector) {
-  std::vector<uint8_t> sector(static_cast<size_t>(bytesPerSector), 0);
-  if (read_sectors(physical, bytesPerSector, 0, 1, sector.data()) != bytesPerSector) {
-    FW_LOG("Error read MBR for the FAT32-LBA type");
-    return;
-  }
-  FW_LOG("Correction MBR here $0B -> $0C for FAT32");
-  FW_LOG("old FAT ID = $" + Hex(sector[450], 2));
-  sector[450] = 0x0C;
-  FW_LOG("new FAT ID = $" + Hex(sector[450], 2));
-  write_sectors(physical, bytesPerSector, 0, 1, sector.data());
+  std::vector<uint8_t> writeBuffer;
+  FixFat32LbaType(physical, static_cast<uint32_t>(bytesPerSector), writeBuffer);
 }
 
-uint32_t JobVBRChecksum(const uint8_t* sectors, size_t byteCount) {
-  uint32_t sum = 0;
-  for (size_t i = 0; i < byteCount; ++i) {
-    if (i == 106 || i == 107 || i == 112) continue;  // VolumeFlags and PercentInUse
-    sum = ((sum & 1) ? 0x80000000u : 0) + (sum >> 1) + sectors[i];
-  }
-  return sum;
+int JobFormatDrive(const std::string& L, const std::string& fileSystem, const std::string& label,
+                   int quick, int clusterSize) {
+  return FormatDrive(L, fileSystem, label, quick != 0, static_cast<uint32_t>(clusterSize));
 }
 
 bool JobInstallPartitionBootRecord(DriveHandle volume, int64_t bytesPerSector,
@@ -269,7 +259,7 @@ bool JobInstallPartitionBootRecord(DriveHandle volume, int64_t bytesPerSector,
     ok = write_sectors(volume, B, 12, n, writeBuffer.data()) == B * n && ok;
     std::vector<uint8_t> region(static_cast<size_t>(12 * B), 0);
     if (read_sectors(volume, B, 0, 12, region.data()) != 12 * B) return false;
-    const uint32_t k = JobVBRChecksum(region.data(), static_cast<size_t>(11 * B));
+    const uint32_t k = VBRChecksum(region.data(), static_cast<uint32_t>(11 * B));
     if (k != 0) {
       for (int64_t i = 0; i < B / 4; ++i) Put32(region.data() + 11 * B + 4 * i, k);
     }
@@ -298,6 +288,21 @@ bool JobWriteIndexingMarkers(int32_t diskNumber, const std::string& R) {
   CloseHandle(h);
   return first;
 }
+
+std::string JobAssignDriveLetter(const std::string& devicePath) {
+  // "\\device\\harddiskN\\partitionM": the volume in slot M - 1 of disk N.
+  const std::string disk = "\\device\\harddisk";
+  const size_t at = devicePath.find(disk);
+  const size_t part = devicePath.find("\\partition");
+  if (at != 0 || part == std::string::npos) return "";
+  const int32_t n = static_cast<int32_t>(std::strtol(devicePath.c_str() + disk.size(), nullptr, 10));
+  const int m = static_cast<int>(std::strtol(devicePath.c_str() + part + 10, nullptr, 10));
+  if (m < 1 || m > 4) return "";
+  return AssignDriveLetter(n, m - 1);
+}
+
+// Volumes are windows of the disk the job holds; nothing is mounted that could be remounted.
+void JobRemountVolume(const std::string& L) { FW_LOG("RemountVolume " + L + ": nothing mounted"); }
 
 bool JobValidate7zZIPFile(const std::string& path) { return Validate7zZIPFile(path) != 0; }
 
