@@ -1,0 +1,172 @@
+#include "platform/fat/mkfs_runner.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <sstream>
+
+namespace fw::fat {
+namespace {
+
+constexpr size_t kCopyChunk = 1024 * 1024;
+
+std::string FindTool(const std::string& name) {
+  for (const char* dir : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"}) {
+    const std::string p = std::string(dir) + name;
+    if (access(p.c_str(), X_OK) == 0) return p;
+  }
+  return "";
+}
+
+// Runs argv, collecting stdout and stderr; the exit status (or -1).
+int RunTool(const std::vector<std::string>& argv, std::vector<std::string>& output) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    return -1;
+  }
+  if (pid == 0) {
+    dup2(fds[1], 1);
+    dup2(fds[1], 2);
+    close(fds[0]);
+    close(fds[1]);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string all;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+    if (n > 0) all.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  std::istringstream in(all);
+  std::string line;
+  while (std::getline(in, line))
+    if (!line.empty()) output.push_back(line);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+MkfsOutcome RunMkfs(BlockDevice& volume, const MkfsRequest& r) {
+  MkfsOutcome out;
+  const bool ntfs = r.fileSystem == "NTFS";
+  const std::string tool = FindTool(ntfs ? "mkntfs" : "mkudffs");
+  if (tool.empty()) {
+    out.output.push_back(std::string(ntfs ? "mkntfs" : "mkudffs") + " not found");
+    return out;
+  }
+  const char* tmp = std::getenv("TMPDIR");
+  std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/flashwright-mkfs-XXXXXX";
+  const int fd = mkstemp(path.data());
+  if (fd < 0) {
+    out.output.push_back("cannot create a scratch file");
+    return out;
+  }
+  struct Cleanup {
+    int fd;
+    std::string path;
+    ~Cleanup() {
+      close(fd);
+      unlink(path.c_str());
+    }
+  } cleanup{fd, path};
+  const uint64_t size = volume.SizeBytes();
+  if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+    out.output.push_back("cannot size the scratch file");
+    return out;
+  }
+  if (r.progress && !r.progress(0)) return out;
+  const uint32_t S = volume.SectorSize();
+  std::vector<std::string> argv = {tool};
+  if (ntfs) {
+    argv.insert(argv.end(),
+                {"-F", "-s", std::to_string(S), "-p", std::to_string(r.partitionStartSector), "-H",
+                 std::to_string(r.heads), "-S", std::to_string(r.sectorsPerTrack)});
+    if (r.clusterSize) argv.insert(argv.end(), {"-c", std::to_string(r.clusterSize)});
+    if (!r.label.empty()) argv.insert(argv.end(), {"-L", r.label});
+    argv.push_back("-Q");  // the scratch file is all zeros already
+  } else {
+    argv.insert(argv.end(), {"--media-type=hd", "--blocksize=" + std::to_string(S)});
+    if (!r.label.empty()) argv.push_back("--label=" + r.label);
+  }
+  argv.push_back(path);
+  const int status = RunTool(argv, out.output);
+  if (status != 0) {
+    out.output.push_back(tool + " exit status " + std::to_string(status));
+    return out;
+  }
+  if (r.progress && !r.progress(50)) return out;
+
+  // Copy the written extents; zero the gaps near both ends (old signatures) and, for a full
+  // format, every gap.
+  std::vector<uint8_t> buf(kCopyChunk);
+  const std::vector<uint8_t> zeros(kCopyChunk, 0);
+  auto zeroRange = [&](uint64_t from, uint64_t to) {
+    while (from < to) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(kCopyChunk, to - from));
+      if (volume.WriteAt(from, zeros.data(), n) != static_cast<int64_t>(n)) return false;
+      from += n;
+    }
+    return true;
+  };
+  const uint64_t edge = std::min<uint64_t>(size, kCopyChunk);
+  uint64_t pos = 0;
+  while (pos < size) {
+    off_t data = lseek(fd, static_cast<off_t>(pos), SEEK_DATA);
+    uint64_t dataStart = data < 0 ? size : static_cast<uint64_t>(data);
+    // Gap [pos, dataStart).
+    if (dataStart > pos) {
+      bool ok = true;
+      if (!r.quick) {
+        ok = zeroRange(pos, dataStart);
+      } else {
+        if (pos < edge) ok = zeroRange(pos, std::min(dataStart, edge));
+        const uint64_t tail = size - edge;
+        if (ok && dataStart > tail) ok = zeroRange(std::max(pos, tail), dataStart);
+      }
+      if (!ok) {
+        out.error = volume.LastError() ? volume.LastError() : EIO;
+        return out;
+      }
+    }
+    if (dataStart >= size) break;
+    off_t hole = lseek(fd, static_cast<off_t>(dataStart), SEEK_HOLE);
+    const uint64_t dataEnd = hole < 0 ? size : std::min<uint64_t>(size, hole);
+    for (uint64_t p = dataStart; p < dataEnd;) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(kCopyChunk, dataEnd - p));
+      if (pread(fd, buf.data(), n, static_cast<off_t>(p)) != static_cast<ssize_t>(n)) {
+        out.output.push_back("cannot read the scratch file");
+        return out;
+      }
+      if (volume.WriteAt(p, buf.data(), n) != static_cast<int64_t>(n)) {
+        out.error = volume.LastError() ? volume.LastError() : EIO;
+        return out;
+      }
+      p += n;
+    }
+    pos = dataEnd;
+    if (r.progress && !r.progress(static_cast<int>(50 + 49 * pos / size))) return out;
+  }
+  if (!volume.Flush()) {
+    out.error = volume.LastError() ? volume.LastError() : EIO;
+    return out;
+  }
+  out.ok = true;
+  return out;
+}
+
+}  // namespace fw::fat
