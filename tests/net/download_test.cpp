@@ -294,8 +294,11 @@ TEST_F(DownloadTest, ExplicitProxyCarriesTheRequest) {
 
 // The CLI command: exit status 0 only for a complete download, the code's text otherwise.
 TEST_F(DownloadTest, CliDownloadCommand) {
-  const char* bin = std::getenv("FW_BINARY_DIR");
-  const std::string cli = std::string(bin ? bin : ".") + "/app/flashwright-cli";
+#ifdef FW_CLI_PATH
+  const std::string cli = FW_CLI_PATH;
+#else
+  const std::string cli = "flashwright-cli";
+#endif
   if (!std::filesystem::exists(cli)) GTEST_SKIP() << "flashwright-cli not built at " << cli;
   TestServer server(TestServer::Scripted([](const Request& req, int index) {
     Plan p = Sized(2500000);
