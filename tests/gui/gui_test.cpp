@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QEnterEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -182,6 +183,9 @@ TEST_F(GuiTest, ConfigurationWindowEditsTheSettings) {
   // Texts fit: no check box or option is wider than its box.
   for (const ControlModel& c : ConfigWindowModel().controls) {
     QWidget* w = front->Control(kConfigWindow, c.number);
+    ASSERT_NE(w, nullptr) << c.number;
+    EXPECT_EQ(w->geometry(), QRect(c.x, c.y, c.width, c.height)) << c.number;
+    EXPECT_EQ(w->toolTip().toStdString(), c.tooltip) << c.number;
     if (auto* b = qobject_cast<QPushButton*>(w)) {
       EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()) + 8, c.width) << c.number;
     } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
@@ -233,6 +237,12 @@ TEST_F(GuiTest, AboutWindowAndHyperlinks) {
   EXPECT_TRUE(front->Window(kMainWindow)->isEnabled());
   Screenshot(about, "about");
   auto* link = Ctl<QLabel>(*front, kAboutWindow, about_ctl::kCloverLink);
+  EXPECT_EQ(link->palette().color(QPalette::WindowText), QColor(128, 128, 128));
+  QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+  QApplication::sendEvent(link, &enter);
+  EXPECT_EQ(link->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(link, &leave);
   EXPECT_EQ(link->palette().color(QPalette::WindowText), QColor(128, 128, 128));
   QTest::mouseClick(link, Qt::LeftButton);
   ASSERT_EQ(catcher.urls.size(), 1);
