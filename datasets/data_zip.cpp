@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
+#include <set>
 #include <vector>
 
 #include "app/clock.h"
@@ -61,11 +63,13 @@ class FolderDestination final : public Destination {
  public:
   explicit FolderDestination(fs::path root) : root_(std::move(root)) {}
   bool MakeDirectories(const std::string& rel) override {
-    if (rel.empty()) return true;
+    if (rel.empty() || made_.count(rel)) return true;
     if (!NoLinksOnTheWay(rel, true)) return false;
     std::error_code ec;
     fs::create_directories(root_ / rel, ec);
-    return fs::is_directory(root_ / rel, ec);
+    if (!fs::is_directory(root_ / rel, ec)) return false;
+    made_.insert(rel);
+    return true;
   }
   bool Begin(const std::string& rel, uint64_t) override {
     if (!NoLinksOnTheWay(rel, false)) return false;
@@ -112,6 +116,7 @@ class FolderDestination final : public Destination {
     return true;
   }
   fs::path root_;
+  std::set<std::string> made_;  // folders made (and checked) by this extraction
   fs::path current_;
   std::FILE* file_ = nullptr;
 };
@@ -248,8 +253,9 @@ int32_t TestDataZip(const std::string& FileName) {
     if (name == nullptr || std::string(name) != "boot" || archive_entry_filetype(entry) != AE_IFREG)
       continue;
     const int64_t size = archive_entry_size(entry);
+    std::random_device random;
     for (int i = 0; i < 100 && bootFolder.empty(); ++i) {
-      fs::path candidate = fs::path(temp) / ("fwboot" + std::to_string(std::rand() % 1000000));
+      fs::path candidate = fs::path(temp) / ("fwboot" + std::to_string(random() % 1000000));
       std::error_code ec;
       if (fs::create_directory(candidate, ec)) bootFolder = candidate;
     }
@@ -385,7 +391,7 @@ int32_t ExtractDataZip(const void* Buffer, int64_t BufferLength, std::string Pat
         if (!dest->MakeDirectories(rel)) FW_LOG("ExtractDataZip: Can't create folder " + rel);
       } else {
         const size_t slash = rel.rfind('/');
-        const uint64_t room = dest->FreeBytes();
+        const uint64_t room = size == 0 ? 0 : dest->FreeBytes();
         if (size >= 0 && uint64_t(size) > room) {
           FW_LOG("ExtractDataZip: Refused entry: " + name + ", Size: " + std::to_string(size) +
                  " exceeds the free space " + std::to_string(room));

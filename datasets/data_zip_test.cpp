@@ -199,7 +199,8 @@ TEST(ExtractDataZip, ManyEmptyEntries) {
   for (int i = 0; i < 100000; ++i) {
     ZipItem item;
     item.name = "d";
-    item.name.append(std::to_string(i % 100)).append("/").append(std::to_string(i));
+    // 1,000 distinct names over and over: file creation on the host would dominate otherwise.
+    item.name.append(std::to_string(i % 10)).append("/").append(std::to_string(i % 1000));
     items.push_back(std::move(item));
   }
   WriteFile(s.Path("many.zip"), MakeZip(items, true));
@@ -209,8 +210,8 @@ TEST(ExtractDataZip, ManyEmptyEntries) {
             1);
   EXPECT_EQ(s.ui.statuses.size(), 100002u);
   EXPECT_EQ(s.ui.statuses[100000].second, 100);
-  EXPECT_TRUE(fs::exists(target / "d99/99999"));
-  EXPECT_EQ(fs::file_size(target / "d7/12307"), 0u);
+  EXPECT_EQ(s.FilesUnder(target).size(), 1010u);
+  EXPECT_EQ(fs::file_size(target / "d7/307"), 0u);
 }
 
 }  // namespace
