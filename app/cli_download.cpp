@@ -7,6 +7,7 @@
 
 #include "app/cli.h"
 #include "app/settings.h"
+#include "app/ui.h"
 #include "net/http_get.h"
 
 namespace fw::cli {
@@ -48,14 +49,16 @@ int DownloadCommand(const GlobalOptions&, const std::vector<std::string>& args) 
   r.iResumeMaxAttemptsNumber = static_cast<int32_t>(Settings().ResumeMaxAttemptsNumber);
   r.CallStart = MyCallStart;
   r.CallWorking = [](THTTP& rec, int64_t received, int64_t total, int64_t seconds) {
-    const int64_t pct = total > 0 ? received * 100 / total : 0;
-    std::fprintf(stderr, "\r%lld%% %s\x1b[K", static_cast<long long>(pct),
-                 WorkingText(rec.FullFileName, received, total, seconds).c_str());
+    if (!TheUi().HasMainWindow()) {  // no console status line installed: draw our own
+      const int64_t pct = total > 0 ? received * 100 / total : 0;
+      std::fprintf(stderr, "\r%lld%% %s\x1b[K", static_cast<long long>(pct),
+                   WorkingText(rec.FullFileName, received, total, seconds).c_str());
+    }
     return MyCallWorking(rec, received, total, seconds);
   };
   r.CallEnd = MyCallEnd;
   const int code = HTTPGetFromWeb(r);
-  std::fprintf(stderr, "\n");
+  if (!TheUi().HasMainWindow()) std::fprintf(stderr, "\n");
   const std::string text = HttpResultText(r, code);
   const int64_t bytes = r.iTotBytesRead;
   EndNetTransfer();

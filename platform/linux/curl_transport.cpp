@@ -94,41 +94,47 @@ class CurlRequest final : public HttpRequest {
     }
   }
 
+  // The body goes straight into the caller's buffer while a read waits; what arrives beyond it
+  // (or between reads) is kept in the pending buffer, about one chunk at most.
   HttpWait Read(char* buffer, size_t size, size_t* got, std::string* error) override {
     *got = 0;
     want_ = std::max<size_t>(size, 1);
     lastActivity_ = NowMs();
-    if (paused_ && Buffered() < want_) {
-      paused_ = false;
-      curl_easy_pause(easy_, CURLPAUSE_CONT);
+    const size_t n = std::min(Buffered(), size);
+    std::memcpy(buffer, pending_.data() + offset_, n);
+    offset_ += n;
+    if (offset_ == pending_.size()) {
+      pending_.clear();
+      offset_ = 0;
+    } else if (offset_ > pending_.size() / 2) {
+      pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(offset_));
+      offset_ = 0;
     }
+    dest_ = buffer;
+    destCap_ = size;
+    destFilled_ = n;
     for (;;) {
-      const size_t have = Buffered();
-      if (have >= size || (done_ && have > 0)) {
-        const size_t n = std::min(have, size);
-        std::memcpy(buffer, pending_.data() + offset_, n);
-        offset_ += n;
-        if (offset_ == pending_.size()) {
-          pending_.clear();
-          offset_ = 0;
-        } else if (offset_ > pending_.size() / 2) {
-          pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(offset_));
-          offset_ = 0;
-        }
-        *got = n;
+      if (destFilled_ == size || (done_ && destFilled_ > 0)) {
+        *got = destFilled_;
+        dest_ = nullptr;
         return HttpWait::Ok;
       }
       if (done_) {
+        dest_ = nullptr;
         if (result_ == CURLE_OK) return HttpWait::Ok;
         *error = ErrorText();
         return HttpWait::Failed;
       }
-      if (paused_) {  // the buffer holds less than asked: let the transfer go on
+      if (paused_) {  // the caller wants more than is buffered: let the transfer go on
         paused_ = false;
         curl_easy_pause(easy_, CURLPAUSE_CONT);
+        continue;
       }
       const HttpWait w = Pump(error);
-      if (w != HttpWait::Ok) return w;
+      if (w != HttpWait::Ok) {
+        dest_ = nullptr;
+        return w;
+      }
     }
   }
 
@@ -172,6 +178,14 @@ class CurlRequest final : public HttpRequest {
     if (!self->headDone_) {
       if (!self->isHttp_) self->head_.status = self->spec_.range.empty() ? 200 : 206;
       self->headDone_ = true;
+    }
+    if (self->dest_ && self->destFilled_ < self->destCap_) {
+      const size_t k = std::min(len, self->destCap_ - self->destFilled_);
+      std::memcpy(self->dest_ + self->destFilled_, data, k);
+      self->destFilled_ += k;
+      self->pending_.insert(self->pending_.end(), data + k, data + len);
+      self->lastActivity_ = NowMs();
+      return len;
     }
     if (self->Buffered() >= self->want_) {
       self->paused_ = true;
@@ -232,6 +246,9 @@ class CurlRequest final : public HttpRequest {
   size_t want_ = 65536;
   std::vector<char> pending_;
   size_t offset_ = 0;
+  char* dest_ = nullptr;  // the waiting read's buffer
+  size_t destCap_ = 0;
+  size_t destFilled_ = 0;
   int64_t lastActivity_ = 0;
 };
 
