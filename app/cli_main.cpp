@@ -8,6 +8,9 @@
 #include "app/cli.h"
 #include "app/clock.h"
 #include "app/globals.h"
+#include "app/startup.h"
+#include "app/ui.h"
+#include "platform/console/console_ui.h"
 
 namespace fw::cli {
 
@@ -88,7 +91,26 @@ int main(int argc, char** argv) {
   for (const Command& c : Commands()) {
     if (name == c.name) {
       fw::SetPausesEnabled(!options.noPauses);
-      return c.handler(options, rest);
+      fw::ConsoleUi ui(options.yes, stdin, stdout, fw::IsTerminal(stdout));
+      fw::SetUi(&ui);
+      fw::StartupOptions startup;
+      startup.programPath = argv[0][0] == '/' ? argv[0] : "";
+      startup.settingsFile = options.settingsFile;
+      // Runs with their own settings file (scripts, tests) are separate configurations: their
+      // single-instance lock lives beside that file, so they do not refuse each other.
+      if (!options.settingsFile.empty()) {
+        size_t slash = options.settingsFile.rfind('/');
+        startup.lockFolder = slash == std::string::npos ? "." : options.settingsFile.substr(0, slash + 1);
+      }
+      if (!fw::StartUp(startup)) {
+        fw::SetUi(nullptr);
+        return Fail(kExitFailure, "another copy of flashwright-cli is running");
+      }
+      const int status = c.handler(options, rest);
+      ui.EndLine();
+      fw::ShutDown();
+      fw::SetUi(nullptr);
+      return status;
     }
   }
   return Fail(kExitUsage, "unknown command '" + name + "' (see --help)");

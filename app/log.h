@@ -30,6 +30,13 @@ struct StatementPosition {
   int line = 0;
 };
 StatementPosition CurrentStatement();
+// One line as the log writes it: time stamp, " [line] ", "(procedure) " when given, text, CR LF.
+std::string FormatLogLine(const std::string& timeStamp, int line, std::string_view procedure,
+                          std::string_view text);
+struct SystemFacts;
+// The "System" text of the machine block: os-release name, 32/64-bit, "[kernel]" when known.
+std::string SystemLogText(const SystemFacts& facts);
+
 // Records a statement position without writing a line (also done by every logging call).
 void MarkStatement(const char* file, int line);
 

@@ -64,6 +64,8 @@ void LoadSetting();
 void SaveSetting();
 // The exact bytes SaveSetting writes (BOM, CR LF), for the CLI's `settings` command and tests.
 std::string SettingsFileText();
+// The lines of that text without the BOM and line ends; `log` writes the list entries to the log.
+std::vector<std::string> SettingsLines(bool log);
 // Parses settings text (the reader LoadSetting uses) into `out`, with every rule applied.
 void ParseSettingsText(const std::string& text, SettingsRecord& out);
 

@@ -1,6 +1,9 @@
 #include "app/text.h"
 
+#include <atomic>
 #include <cstdio>
+
+#include "platform/sysinfo.h"
 
 namespace fw {
 namespace {
@@ -56,5 +59,25 @@ std::string FormatDurationText(int64_t seconds) {
   }
   return text;
 }
+
+}  // namespace fw
+
+namespace fw {
+namespace {
+std::atomic<ErrorTextSource> errorTextSource{nullptr};
+}  // namespace
+
+void SetErrorTextSource(ErrorTextSource source) { errorTextSource.store(source); }
+
+std::string GetErrorText(int64_t code) {
+  if (ErrorTextSource source = errorTextSource.load()) {
+    std::string text = source(code);
+    if (!text.empty()) return "Error: " + text;
+  }
+  return "Error: " + ErrnoText(static_cast<int>(code));
+}
+
+int64_t HighResFrequency() { return 1000000000; }
+int64_t HighResCounter() { return MonotonicNanoseconds(); }
 
 }  // namespace fw

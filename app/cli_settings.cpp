@@ -1,0 +1,19 @@
+// `settings`: prints the effective settings, exactly as SaveSetting would write them.
+#include <iostream>
+
+#include "app/cli.h"
+#include "app/settings.h"
+
+namespace {
+
+int SettingsCommand(const fw::cli::GlobalOptions&, const std::vector<std::string>& args) {
+  if (!args.empty()) return fw::cli::Fail(fw::cli::kExitUsage, "settings takes no arguments");
+  std::cout << fw::SettingsFileText();
+  std::cout.flush();
+  return std::cout ? fw::cli::kExitOk : fw::cli::kExitFailure;
+}
+
+}  // namespace
+
+FW_CLI_COMMAND("settings", "settings            print the effective settings file",
+               SettingsCommand);
