@@ -101,7 +101,7 @@ class CurlRequest final : public HttpRequest {
     want_ = std::max<size_t>(size, 1);
     lastActivity_ = NowMs();
     const size_t n = std::min(Buffered(), size);
-    std::memcpy(buffer, pending_.data() + offset_, n);
+    if (n > 0) std::memcpy(buffer, pending_.data() + offset_, n);
     offset_ += n;
     if (offset_ == pending_.size()) {
       pending_.clear();
