@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -35,6 +36,15 @@ std::string FileNamePart(const std::string& path) {
 int Percent(int64_t received, int64_t total) {
   if (total <= 0) return 0;
   return static_cast<int>(received * 100 / total);
+}
+
+// True when a Content-Range value ("bytes A-B/T") starts at `offset`; an absent one is taken
+// on trust.
+bool RangeStartsAt(const std::string& contentRange, int64_t offset) {
+  if (contentRange.empty()) return true;
+  const size_t digits = contentRange.find_first_of("0123456789");
+  if (digits == std::string::npos) return false;
+  return std::strtoll(contentRange.c_str() + digits, nullptr, 10) == offset;
 }
 
 // The open target file of a file transfer.
@@ -244,6 +254,14 @@ int HTTPGetFromWeb(THTTP& r) {
       r.iStatusCode = head.status;
       code = kWebHttpStatus;
     } else if (code == 0 && head.status == 200 && r.iResumeAttemptsNumber > 0) {
+      r.iStatusCode = head.status;
+      code = kWebResumeRefused;
+      resume = true;
+    } else if (code == 0 && head.status == 206 && r.iResumeAttemptsNumber > 0 &&
+               !RangeStartsAt(head.contentRange, received)) {
+      // A part that does not start where the file ends would corrupt it: refuse it like a 200.
+      FW_LOG("Content-Range " + head.contentRange + " does not start at " +
+             std::to_string(received));
       r.iStatusCode = head.status;
       code = kWebResumeRefused;
       resume = true;

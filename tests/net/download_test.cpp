@@ -86,6 +86,19 @@ TEST_F(DownloadTest, ServerIgnoringRangesCostsAnAttemptEachTimeUntilTheLimit) {
   EXPECT_FALSE(std::filesystem::exists(Target()));  // no partial file left behind
 }
 
+TEST_F(DownloadTest, PartialAnswerFromTheWrongOffsetIsRefused) {
+  TestServer server(TestServer::Scripted([](const Request&, int index) {
+    Plan p = Sized(200000);
+    p.rangeFromZero = true;
+    if (index == 0) p.dropAfter = 50000;
+    return p;
+  }));
+  ToFile(server.Url("/f.bin"), 2);
+  EXPECT_EQ(HTTPGetFromWeb(r_), fw::kWebResumeLimit);
+  EXPECT_EQ(server.Requests().size(), 3u);
+  EXPECT_FALSE(std::filesystem::exists(Target()));
+}
+
 TEST_F(DownloadTest, FailedFirstRequestEndsAtOnceWithoutResume) {
   int port;
   {

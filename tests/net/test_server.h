@@ -45,11 +45,12 @@ struct Plan {
   int64_t size = 0;          // size of the whole resource
   bool sendLength = true;
   bool honourRange = true;
-  int64_t dropAfter = -1;  // close the connection after this many body bytes
-  int64_t announce = -1;   // Content-Length to send instead of the true one
-  int dripMs = 0;          // pause after every 1 KiB
-  bool forever = false;    // endless body, no length
-  bool stall = false;      // send the head, then nothing
+  int64_t dropAfter = -1;      // close the connection after this many body bytes
+  int64_t announce = -1;       // Content-Length to send instead of the true one
+  int dripMs = 0;              // pause after every 1 KiB
+  bool forever = false;        // endless body, no length
+  bool stall = false;          // send the head, then nothing
+  bool rangeFromZero = false;  // answer a range request with 206 from byte 0
 };
 
 class TestServer {
@@ -122,7 +123,7 @@ class TestServer {
     std::string head;
     const std::string range = req.Header("range");
     if (status == 200 && plan.honourRange && range.rfind("bytes=", 0) == 0 && !plan.forever) {
-      first = std::strtoll(range.c_str() + 6, nullptr, 10);
+      first = plan.rangeFromZero ? 0 : std::strtoll(range.c_str() + 6, nullptr, 10);
       const size_t dash = range.find('-');
       if (dash + 1 < range.size()) last = std::strtoll(range.c_str() + dash + 1, nullptr, 10);
       last = std::min(last, plan.size - 1);
