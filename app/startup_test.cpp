@@ -1,0 +1,142 @@
+#include "app/startup.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/registry.h"
+#include "app/settings.h"
+#include "app/ui.h"
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+const char* const kExplorer =
+    "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+
+class RecordingUi : public Ui {
+ public:
+  void ShowStatus(const std::string&, int) override {}
+  MsgAnswer MessageBox(const std::string& title, const std::string& text, MsgButtons,
+                       MsgIcon) override {
+    messages += title + "|" + text + "\n";
+    return MsgAnswer::Ok;
+  }
+  std::string OpenFileChooser(const std::string&, const std::string&,
+                              const std::vector<FileFilter>&) override {
+    return "";
+  }
+  std::string SaveFileChooser(const std::string&, const std::string&,
+                              const std::vector<FileFilter>&) override {
+    return "";
+  }
+  std::string FolderChooser(const std::string&, const std::string&) override { return ""; }
+  void SetControlText(int, int, const std::string&) override {}
+  std::string ControlText(int, int) override { return ""; }
+  void SetControlEnabled(int, int, bool) override {}
+  void SetComboItems(int, int, const std::vector<std::string>&, int) override {}
+  std::string messages;
+};
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("fw_startup_" + std::to_string(getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "bin");
+    oldCwd_ = fs::current_path();
+    fs::current_path(dir_);
+    options_.programPath = (dir_ / "bin" / "flashwright").string();
+    options_.lockFolder = dir_.string();
+    options_.registryFile = (dir_ / "registry.txt").string();
+    SetUi(&ui_);
+  }
+  void TearDown() override {
+    SetUi(nullptr);
+    SetRegistryStorePath("");
+    SetSettingsPath("");
+    fs::current_path(oldCwd_);
+    fs::remove_all(dir_);
+  }
+  fs::path dir_, oldCwd_;
+  StartupOptions options_;
+  RecordingUi ui_;
+};
+
+TEST_F(StartupTest, SecondInstanceIsRefusedBeforeTouchingAnything) {
+  int ready[2], done[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(done), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    bool got = AcquireInstanceLock(dir_.string(), "flashwright");
+    char c = got ? '1' : '0';
+    (void)!write(ready[1], &c, 1);
+    (void)!read(done[0], &c, 1);
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  ASSERT_EQ(c, '1');
+  EXPECT_FALSE(StartUp(options_));
+  EXPECT_EQ(ui_.messages, "flashwright|Программа уже запущена.\n");
+  EXPECT_FALSE(fs::exists(dir_ / "bin" / "flashwright.ini"));
+  EXPECT_FALSE(fs::exists(dir_ / "registry.txt"));
+  // Another program name does not see the lock.
+  EXPECT_TRUE(AcquireInstanceLock(dir_.string(), "flashwright-cli"));
+  ReleaseInstanceLock();
+  (void)!write(done[1], "x", 1);
+  int status = 0;
+  waitpid(child, &status, 0);
+  // The lock dies with its process.
+  EXPECT_TRUE(AcquireInstanceLock(dir_.string(), "flashwright"));
+  ReleaseInstanceLock();
+  for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+}
+
+TEST_F(StartupTest, AutoRunIsOffWhileRunningAndRestoredAtExit) {
+  ASSERT_TRUE(StartUp(options_));
+  EXPECT_EQ(SettingsPath(), (dir_ / "bin" / "flashwright.ini").string());
+  EXPECT_EQ(Registry::ReadValue(kExplorer, "NoDriveTypeAutoRun"), "255");
+  EXPECT_EQ(OrigNoDriveTypeAutoRun(), "");
+  ShutDown();
+  EXPECT_EQ(Registry::ReadValue(kExplorer, "NoDriveTypeAutoRun"), "0");
+  EXPECT_TRUE(fs::exists(dir_ / "bin" / "flashwright.ini"));
+  std::ifstream in(dir_ / "UserDL.ini", std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  EXPECT_EQ(
+      s.str().compare(
+          0, 64, "\xEF\xBB\xBF\r\n; This is Example of UserDL.ini. Do not remove this lines\r\n"),
+      0);
+  EXPECT_EQ(UserDlExampleLines().size(), 10u);
+
+  // A value present before start comes back unchanged; an existing UserDL.ini stays.
+  Registry::WriteValue(kExplorer, "NoDriveTypeAutoRun", "145", REG_DWORD);
+  std::ofstream(dir_ / "UserDL.ini", std::ios::trunc) << "mine";
+  ASSERT_TRUE(StartUp(options_));
+  EXPECT_EQ(OrigNoDriveTypeAutoRun(), "145");
+  EXPECT_EQ(Registry::ReadValue(kExplorer, "NoDriveTypeAutoRun"), "255");
+  ShutDown();
+  EXPECT_EQ(Registry::ReadValue(kExplorer, "NoDriveTypeAutoRun"), "145");
+  std::ifstream mine(dir_ / "UserDL.ini");
+  std::string line;
+  std::getline(mine, line);
+  EXPECT_EQ(line, "mine");
+}
+
+TEST_F(StartupTest, BaseNameLosesOnlyARealExtension) {
+  options_.programPath = (dir_ / "bin" / "tool.exe").string();
+  ASSERT_TRUE(StartUp(options_));
+  EXPECT_EQ(SettingsPath(), (dir_ / "bin" / "tool.ini").string());
+  ShutDown();
+}
+
+}  // namespace
+}  // namespace fw
