@@ -215,3 +215,42 @@ TEST(ExtractDataZip, ManyEmptyEntries) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DataSetCli, InstallFreeDosExtractAndTest) {
+#ifdef FW_CLI_PATH
+  const std::string cli = FW_CLI_PATH;
+#else
+  const std::string cli = "flashwright-cli";
+#endif
+  if (!fs::exists(cli)) GTEST_SKIP() << "flashwright-cli not built at " << cli;
+  Scratch s;
+  // Own temporary folder and settings: the CLI's work folder must not touch anyone else's.
+  auto run = [&](const std::string& args) {
+    const std::string cmd = "cd '" + s.root.string() + "' && TMPDIR='" + s.root.string() +
+                            "/systemp' '" + cli + "' --no-pauses --settings '" +
+                            s.Path("fw.ini").string() + "' " + args + " >out.txt 2>&1";
+    const int rc = std::system(cmd.c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  };
+  EXPECT_EQ(run("install-freedos '" + s.Path("drive").string() + "'"), 0);
+  EXPECT_TRUE(fs::exists(s.Path("drive/KERNEL.SYS")));
+
+  WriteFile(s.Path("Clover-5119-X64.zip"),
+            MakeZip({{"boot", "Clover revision: 5119\n"}, {"EFI/CLOVER/config.plist", "<p/>"}}));
+  EXPECT_EQ(run("test-data-zip '" + s.Path("Clover-5119-X64.zip").string() + "'"), 0);
+  EXPECT_EQ(ReadFile(s.Path("out.txt")), "5119\n");
+  EXPECT_EQ(run("extract-data-zip '" + s.Path("Clover-5119-X64.zip").string() + "' '" +
+                s.Path("drive").string() + "' --delete"),
+            0);
+  EXPECT_EQ(ReadFile(s.Path("drive/EFI/CLOVER/config.plist")), "<p/>");
+  EXPECT_FALSE(fs::exists(s.Path("Clover-5119-X64.zip")));
+  WriteFile(s.Path("not.zip"), "PK but no archive");
+  EXPECT_EQ(run("extract-data-zip '" + s.Path("not.zip").string() + "' '" +
+                s.Path("drive").string() + "'"),
+            1);
+  EXPECT_EQ(run("extract-data-zip"), 2);
+}
+
+}  // namespace

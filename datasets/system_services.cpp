@@ -7,6 +7,7 @@
 
 namespace fw {
 namespace {
+#ifdef FW_HAVE_RAW_ACCESS
 
 struct OpenVolume {
   DriveHandle handle = kInvalidHandle;
@@ -28,6 +29,7 @@ std::shared_ptr<VolumeFiles> OpenSystemVolume(const std::string& letter) {
   VolumeFiles* files = opened->files.get();
   return std::shared_ptr<VolumeFiles>(std::move(opened), files);
 }
+#endif
 
 }  // namespace
 
@@ -37,7 +39,11 @@ void InstallSystemDataSetServices() {
   s.createTempWorkDir = [] { return CreateTempWorkDir(); };
   s.createTempFileName = [](const std::string& folder) { return CreateTempFileName(folder); };
   s.tempFolder = [] { return TempFolder(); };
+#ifdef FW_HAVE_RAW_ACCESS
   s.openVolume = OpenSystemVolume;
+#else
+  s.openVolume = nullptr;  // raw access is not part of this build: volume roots fail to open
+#endif
 }
 
 }  // namespace fw
