@@ -2,6 +2,11 @@
 #include <QApplication>
 
 #include "app/clock.h"
+#include "app/models/dispatcher.h"
+#include "app/models/jobs.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/ui.h"
 #include "platform/qt/qt_front_end.h"
 
 int main(int argc, char** argv) {
@@ -12,6 +17,17 @@ int main(int argc, char** argv) {
   fw::SetPausesEnabled(true);
 
   fw::qt::QtFrontEnd frontEnd;
+  // The second-copy message needs a Ui before the main window exists.
+  fw::SetUi(&frontEnd);
+  // Entries the job modules have not filled themselves.
+  fw::Jobs& jobs = fw::TheJobs();
+  if (!jobs.SaveSetting) jobs.SaveSetting = [] { fw::SaveSetting(); };
+  if (!fw::Hooks().updateAllDrives) fw::Hooks().updateAllDrives = [] { fw::RefreshDriveTree(); };
+
+  if (!fw::StartUp(fw::StartupOptions{})) return 0;
   frontEnd.OpenMainWindow();
-  return QApplication::exec();
+  fw::StartUpAfterMainWindow();
+  QApplication::exec();
+  fw::ShutDown();
+  return 0;
 }

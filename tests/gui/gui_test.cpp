@@ -2,6 +2,7 @@
 // its controls reach the dispatcher, calls from workers land on the UI thread. Screenshots of
 // every window go to $FW_BINARY_DIR/screenshots/.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -9,6 +10,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QEnterEvent>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -218,8 +220,26 @@ TEST_F(GuiTest, ConfigurationWindowEditsTheSettings) {
                     Qt::LeftButton);
   EXPECT_EQ(Settings().CheckLatestCloverAtStartup, 1);
 
+  // OK writes the settings file.
+  const QString file = QDir::temp().filePath(QString("fw_gui_settings_%1.ini").arg(getpid()));
+  QFile::remove(file);
+  SetSettingsPath(file.toStdString());
+  TheJobs().SaveSetting = [this] {
+    ++saves;
+    SaveSetting();
+  };
   QTest::mouseClick(Ctl<QPushButton>(*front, kConfigWindow, cfg_ctl::kOk), Qt::LeftButton);
   EXPECT_EQ(saves, 1);
+  QFile written(file);
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  const QByteArray text = written.readAll();
+  EXPECT_TRUE(text.contains("BootPartitionSize=200000") ||
+              text.contains("BootPartitionSize = 200000"))
+      << text.toStdString();
+  EXPECT_TRUE(text.contains("Boot_records=Clover") || text.contains("Boot_records = Clover"));
+  written.close();
+  QFile::remove(file);
+  SetSettingsPath("");
   EXPECT_EQ(front->Window(kConfigWindow), nullptr);
   EXPECT_TRUE(front->Window(kMainWindow)->isEnabled());
 
