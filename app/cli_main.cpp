@@ -96,6 +96,7 @@ int main(int argc, char** argv) {
       fw::StartupOptions startup;
       startup.programPath = argv[0][0] == '/' ? argv[0] : "";
       startup.settingsFile = options.settingsFile;
+      startup.lockWaitMs = 60000;
       // Runs with their own settings file (scripts, tests) are separate configurations: their
       // single-instance lock lives beside that file, so they do not refuse each other.
       if (!options.settingsFile.empty()) {

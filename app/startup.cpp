@@ -1,7 +1,9 @@
 #include "app/startup.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "app/globals.h"
 #include "app/log.h"
@@ -85,7 +87,12 @@ bool StartUp(const StartupOptions& options) {
   std::string lockFolder = options.lockFolder;
   if (lockFolder.empty()) lockFolder = RuntimeFolder();
   if (lockFolder.empty()) lockFolder = TempFolder();
-  if (!AcquireInstanceLock(lockFolder, Program().fileName)) {
+  bool locked = AcquireInstanceLock(lockFolder, Program().fileName);
+  for (int waited = 0; !locked && waited < options.lockWaitMs; waited += 100) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    locked = AcquireInstanceLock(lockFolder, Program().fileName);
+  }
+  if (!locked) {
     MessageBox(Program().fileName, "Программа уже запущена.", MsgButtons::Ok, MsgIcon::Warning);
     return false;
   }

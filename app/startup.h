@@ -28,6 +28,9 @@ struct StartupOptions {
   // Shutdown writes the settings file and the example "UserDL.ini" (both on by default; the CLI
   // keeps them on so that it behaves as the desktop program does).
   bool saveSettingsAtExit = true;
+  // How long a second copy waits for the first to end before it gives up (0: refuse at once, as
+  // the desktop program does; the CLI waits so that scripted runs queue up instead of failing).
+  int lockWaitMs = 0;
   bool writeUserDlExample = true;
 };
 

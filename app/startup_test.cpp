@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -86,8 +87,15 @@ TEST_F(StartupTest, SecondInstanceIsRefusedBeforeTouchingAnything) {
   ASSERT_EQ(c, '1');
   EXPECT_FALSE(StartUp(options_));
   EXPECT_EQ(ui_.messages, "flashwright|Программа уже запущена.\n");
+  ui_.messages.clear();
   EXPECT_FALSE(fs::exists(dir_ / "bin" / "flashwright.ini"));
   EXPECT_FALSE(fs::exists(dir_ / "registry.txt"));
+  // A copy that waits gives up only after its time.
+  options_.lockWaitMs = 300;
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_FALSE(StartUp(options_));
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(300));
+  options_.lockWaitMs = 0;
   // Another program name does not see the lock.
   EXPECT_TRUE(AcquireInstanceLock(dir_.string(), "flashwright-cli"));
   ReleaseInstanceLock();
