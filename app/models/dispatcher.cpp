@@ -230,7 +230,7 @@ void Dispatcher::NewImage() {
     const std::string text = TheWindows().InputText(
         "New Disk Image", "Size of the new image (for example 512M, 8G):", "8G");
     if (text.empty()) return;
-    const int64_t bytes = ParseImageSize(text);
+    const int64_t bytes = ParseNewImageSize(text);
     if (bytes < 0) {
       MessageBox("New Disk Image",
                  "\"" + text + "\" is not a size between 1M and 16T (for example 512M or 8G).",
@@ -314,7 +314,7 @@ int64_t LeadingNumber(const std::string& text) {
   return value;
 }
 
-int64_t ParseImageSize(const std::string& text) {
+int64_t ParseNewImageSize(const std::string& text) {
   size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;
   if (i == text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) return -1;

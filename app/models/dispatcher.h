@@ -39,7 +39,7 @@ void RefreshDriveTree();
 
 // "8G", "512M", "64 MiB", "1000000000": the size of a new disk image in bytes, rounded up to
 // whole 512-byte sectors; -1 for text that is no size or under 1 MiB or over 16 TiB.
-int64_t ParseImageSize(const std::string& text);
+int64_t ParseNewImageSize(const std::string& text);
 
 // The whole numeric value at the start of `text` (leading blanks skipped), saturating instead of
 // overflowing; 0 when there is none.

@@ -294,16 +294,16 @@ TEST_F(DispatcherTest, AttachDiskImageRefreshesOnSuccessOnly) {
 }
 
 TEST(ImageSizeTest, ParsesUnitsAndRejectsNonsense) {
-  EXPECT_EQ(ParseImageSize("8G"), int64_t{8} << 30);
-  EXPECT_EQ(ParseImageSize(" 512 MiB"), int64_t{512} << 20);
-  EXPECT_EQ(ParseImageSize("1048577"), 1048576 + 512);  // rounded up to a whole sector
-  EXPECT_EQ(ParseImageSize("16T"), int64_t{16} << 40);
-  EXPECT_EQ(ParseImageSize("17T"), -1);
-  EXPECT_EQ(ParseImageSize("99999999999999999999G"), -1);  // no overflow
-  EXPECT_EQ(ParseImageSize("1K"), -1);                     // under 1 MiB
-  EXPECT_EQ(ParseImageSize(""), -1);
-  EXPECT_EQ(ParseImageSize("-8G"), -1);
-  EXPECT_EQ(ParseImageSize("8X"), -1);
+  EXPECT_EQ(ParseNewImageSize("8G"), int64_t{8} << 30);
+  EXPECT_EQ(ParseNewImageSize(" 512 MiB"), int64_t{512} << 20);
+  EXPECT_EQ(ParseNewImageSize("1048577"), 1048576 + 512);  // rounded up to a whole sector
+  EXPECT_EQ(ParseNewImageSize("16T"), int64_t{16} << 40);
+  EXPECT_EQ(ParseNewImageSize("17T"), -1);
+  EXPECT_EQ(ParseNewImageSize("99999999999999999999G"), -1);  // no overflow
+  EXPECT_EQ(ParseNewImageSize("1K"), -1);                     // under 1 MiB
+  EXPECT_EQ(ParseNewImageSize(""), -1);
+  EXPECT_EQ(ParseNewImageSize("-8G"), -1);
+  EXPECT_EQ(ParseNewImageSize("8X"), -1);
   EXPECT_EQ(LeadingNumber("99999999999999999999999"), INT64_MAX);
   EXPECT_EQ(LeadingNumber("  42abc"), 42);
   EXPECT_EQ(LeadingNumber("x1"), 0);
