@@ -17,9 +17,7 @@ struct CliRun {
 };
 
 CliRun RunCli(const std::string& args, const fs::path& cwd) {
-  const char* bin = std::getenv("FW_BINARY_DIR");
-  std::string cmd = "cd '" + cwd.string() + "' && '" + std::string(bin ? bin : ".") +
-                    "/app/flashwright-cli' " + args + " 2>&1 </dev/null";
+  std::string cmd = "cd '" + cwd.string() + "' && '" FW_CLI_PATH "' " + args + " 2>&1 </dev/null";
   CliRun r{-1, ""};
   FILE* p = popen(cmd.c_str(), "r");
   if (!p) return r;
