@@ -122,10 +122,18 @@ void Dispatcher::MainControl(int control) {
       }
       break;
     case main_ctl::kBackup:
-      if (!Busy()) Run(jobs.StartBackUp, "Backup", 1);
+      if (!Busy()) {
+        Run(jobs.StartBackUp, "Backup", 1);
+      } else if (TheUi().ControlText(kMainWindow, main_ctl::kBackup) == "Backup Cancel") {
+        CancelMainThread = 1;
+      }
       break;
     case main_ctl::kRestore:
-      if (!Busy()) Run(jobs.StartRecover, "Restore", 1);
+      if (!Busy()) {
+        Run(jobs.StartRecover, "Restore", 1);
+      } else if (TheUi().ControlText(kMainWindow, main_ctl::kRestore) == "Restore Cancel") {
+        CancelMainThread = 1;
+      }
       break;
     case main_ctl::kExit:
       if (!Busy()) quit_ = true;

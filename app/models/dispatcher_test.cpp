@@ -126,6 +126,25 @@ TEST_F(DispatcherTest, DlCenterCancelsOnlyWhileItReadsCancelDl) {
   EXPECT_TRUE(calls.empty());
 }
 
+TEST_F(DispatcherTest, BackupAndRestoreButtonsCancelOnlyTheirOwnJob) {
+  format_op_in_progress = 1;
+  // Another job runs: the buttons keep their idle texts and do nothing.
+  ui.SetControlText(kMainWindow, main_ctl::kBackup, "Backup");
+  ui.SetControlText(kMainWindow, main_ctl::kRestore, "Restore");
+  Control(main_ctl::kBackup);
+  Control(main_ctl::kRestore);
+  EXPECT_EQ(CancelMainThread.load(), 0);
+  ui.SetControlText(kMainWindow, main_ctl::kBackup, "Backup Cancel");
+  Control(main_ctl::kBackup);
+  EXPECT_EQ(CancelMainThread.load(), 1);
+  CancelMainThread = 0;
+  ui.SetControlText(kMainWindow, main_ctl::kRestore, "Restore Cancel");
+  Control(main_ctl::kRestore);
+  EXPECT_EQ(CancelMainThread.load(), 1);
+  EXPECT_EQ(FormatStatus.load(), 0);
+  EXPECT_TRUE(calls.empty());
+}
+
 TEST_F(DispatcherTest, ExitQuitAndCloseAreRefusedWhileBusy) {
   format_op_in_progress = 1;
   Control(main_ctl::kExit);
