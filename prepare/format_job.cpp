@@ -17,7 +17,9 @@
 #include "app/ui.h"
 #include "disk/inventory.h"
 #include "disk/raw_access.h"
+#include "prepare/drive_letter.h"
 #include "prepare/format_steps.h"
+#include "prepare/partition_table.h"
 
 namespace fw {
 
@@ -53,12 +55,6 @@ int64_t FileSizeOf(const std::string& path) {
   if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return 0;
   const auto size = std::filesystem::file_size(path, ec);
   return ec ? 0 : static_cast<int64_t>(size);
-}
-
-std::string Hex8(uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%08X", v);
-  return buf;
 }
 
 // The job's state, and its one end sequence: every path leaves through Finish().
@@ -164,7 +160,7 @@ bool FormatJob::Checks() {
   // A boot partition that does not fit would make the second partition's size wrap around.
   if (br != "Not_Format") {
     std::string why;
-    if (!JobPartitionLayoutFits(disk, s_, &why)) {
+    if (!CheckPartitionLayout(disk, s_, &why)) {
       FW_LOGP("FormatThread", "FormatThread: " + why);
       ShowStatusFor("Error : " + why, 5000);
       MessageBox("Error", why, MsgButtons::Ok, MsgIcon::Warning);
@@ -207,10 +203,7 @@ bool FormatJob::WriteLayout() {
   const int64_t bps = disk.BytesPerSector;
   const std::string n = std::to_string(disk.DiskNumber);
 
-  // Phase 1: the new MBR in memory, the disk opened and locked.
-  std::vector<uint8_t> writeBuffer(static_cast<size_t>(bps) * images_.MbrSectorCount, 0);
-  std::memcpy(writeBuffer.data(), images_.MbrImage.data(),
-              std::min(writeBuffer.size(), images_.MbrImage.size()));
+  // Phase 1: the disk opened and locked (the new MBR sector is composed in phase 3).
   FW_LOGP("FormatThread", "Copy new MBR sector into memory");
 
   hPhysicalDrive_ = GetDriveHandle(disk.DiskNumber, "", true, true);
@@ -242,27 +235,11 @@ bool FormatJob::WriteLayout() {
 
   // Phase 3: wipe, new partition table, zeroed partition starts.
   ShowStatus("Create PartitionTable", 0);
-  if (JobClearMBRGPT(hPhysicalDrive_, bps, disk.DiskSize) == 0) {
+  if (ClearMBRGPT(hPhysicalDrive_, bps, disk.DiskSize) == 0) {
     FW_LOGP("FormatThread", "Phase 3 Error ClearMBRGPT Disk#" + n);
   }
-  const JobPartitionTable pt = JobBuildPartitionTable(disk, s_);
-  std::memcpy(writeBuffer.data() + 446, pt.bytes.data(), pt.bytes.size());
-  const uint32_t signature = JobNewDiskSignature();
-  for (int b = 0; b < 4; ++b) writeBuffer[440 + b] = static_cast<uint8_t>(signature >> (8 * b));
-  FW_LOGP("FormatThread", "Set NewSignature of disk=" + Hex8(signature));
-  write_sectors(hPhysicalDrive_, bps, 0, images_.MbrSectorCount, writeBuffer.data());
-
-  std::vector<uint8_t> zero(static_cast<size_t>(bps), 0);
-  for (const int64_t start : pt.startingSectors) {
-    if (start == 0) continue;
-    if (write_sectors(hPhysicalDrive_, bps, start, 1, zero.data()) != 0) {
-      ShowStatusFor("Clearing PBR structures ... OK", 1000);
-      FW_LOGP("FormatThread", "Clearing PBR structures ... OK");
-    }
-  }
-  FW_LOGP("FormatThread", RereadPartitionTable(hPhysicalDrive_)
-                              ? "Phase 3 DISK_UPDATE_PROPERTIES - Success"
-                              : "Phase 3 DISK_UPDATE_PROPERTIES - Error");
+  const PartitionTableBytes pt = BuildPartitionTable(disk, s_);
+  WriteMbrAndClearPbrs(hPhysicalDrive_, bps, images_.MbrImage, pt, NewSignature());
   // The disk stays held exclusively through the whole job: an automounter must not grab the
   // fresh partition between the table and the format. The log keeps its usual line.
   FW_LOGP("FormatThread", "Finish UnlockClose hPhysicalDrive = " + std::to_string(hPhysicalDrive_));
@@ -290,8 +267,8 @@ bool FormatJob::WriteLayout() {
 
   // Phase 6: partition 1 needs a letter.
   if (disk.Partitions[0].DriveLetter.empty()) {
-    const std::string letter = JobAssignDriveLetter(
-        "\\device\\harddisk" + std::to_string(disk.DiskNumber) + "\\partition1");
+    const std::string letter =
+        AssignDriveLetter("\\device\\harddisk" + std::to_string(disk.DiskNumber) + "\\partition1");
     if (letter.empty()) {
       FW_LOGP("FormatThread", "Phase 6 FormatThread: Error AssignDriveLetter()");
       Fail("no drive letter for the new partition");
@@ -361,7 +338,7 @@ bool FormatJob::InstallBootRecords() {
   CloseHandle(hLogicalVolume_);
   hLogicalVolume_ = kInvalidHandle;
   FW_LOGP("FormatThread", "Remount Volume " + L);
-  JobRemountVolume(L);
+  RemountVolume(L);
   return true;
 }
 

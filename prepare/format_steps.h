@@ -2,7 +2,6 @@
 // records, formatter, drive letters, data sets). The job itself only decides between them.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,21 +20,6 @@ struct JobBootImages {
 };
 JobBootImages JobSelectBootImages(const std::string& bootRecords, const std::string& fileSystem);
 
-// False (with the reason) when the chosen layout cannot fit the disk.
-bool JobPartitionLayoutFits(const DiskRecord& disk, const SettingsRecord& s, std::string* why);
-
-// Zeroes the first and last 128 sectors; stops when FormatStatus turns 1. 1 or 0.
-int JobClearMBRGPT(DriveHandle h, int64_t bytesPerSector, int64_t diskSize);
-
-struct JobPartitionTable {
-  std::array<uint8_t, 66> bytes{};       // four entries and the 0xAA55 signature
-  std::vector<int64_t> startingSectors;  // of the four entries (0 = empty)
-};
-JobPartitionTable JobBuildPartitionTable(const DiskRecord& disk, const SettingsRecord& s);
-uint32_t JobNewDiskSignature();
-
-// A letter for "\device\harddiskN\partition1", "" when none can be given.
-std::string JobAssignDriveLetter(const std::string& devicePath);
 // 1 when the volume with letter L is formatted; 0 on failure or cancel.
 int JobFormatDrive(const std::string& L, const std::string& fileSystem, const std::string& label,
                    int quick, int clusterSize);
@@ -45,7 +29,6 @@ void JobSetFirstPartitionTypeLba(DriveHandle physical, int64_t bytesPerSector);
 // also the backup region and both checksum sectors). True when every write succeeded.
 bool JobInstallPartitionBootRecord(DriveHandle volume, int64_t bytesPerSector,
                                    const JobBootImages& images, const std::string& fileSystem);
-void JobRemountVolume(const std::string& L);
 
 bool JobValidate7zZIPFile(const std::string& path);
 // Extracts a data-set zip onto the volume L (with progress); nonzero on success.

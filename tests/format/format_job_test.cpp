@@ -399,5 +399,75 @@ TEST_F(FormatJobTest, ReleaseArchivesAndDownloadsAreReportedNotInstalled) {
   EXPECT_FALSE(AllDone());
 }
 
+// The same job on a real loop device over an image file (root only).
+class FormatLoopTest : public FormatJobTest {
+ protected:
+  void TearDown() override {
+    if (!loop_.empty()) Shell("losetup -d " + loop_);
+    FormatJobTest::TearDown();
+  }
+  // Attaches a loop device over a fresh sparse file; "" when loop devices are not available.
+  std::string AttachLoop(int64_t bytes, uint32_t sectorSize) {
+    if (::geteuid() != 0) return "";
+    const fs::path file = dir_ / "loop.img";
+    Shell("truncate -s " + std::to_string(bytes) + " " + file.string());
+    int st = 0;
+    const std::string out =
+        Shell("losetup -f --show -b " + std::to_string(sectorSize) + " " + file.string(), &st);
+    if (st != 0 || out.rfind("/dev/loop", 0) != 0) return "";
+    loop_ = out.substr(0, out.find('\n'));
+    backing_ = file;
+    return loop_;
+  }
+  bool SelectLoop() {
+    UpdateAllDrives();
+    for (const DiskRecord& d : DiskRecords()) {
+      if (d.BusType == "FileBackedVirtual" && d.VendorId != "Image") {
+        return SetCurrentDisk(d.DiskNumber, -1) == 1;
+      }
+    }
+    return false;
+  }
+  std::string loop_;
+  fs::path backing_;
+};
+
+TEST_F(FormatLoopTest, CloverOnLoopDevicesOf512And4096ByteSectors) {
+  for (const uint32_t sectorSize : {512u, 4096u}) {
+    if (AttachLoop(256 * MiB, sectorSize).empty()) GTEST_SKIP() << "loop devices need root";
+    const fs::path zip = MakeDataSetZip();
+    SettingsRecord& s = Settings();
+    s = SettingsRecord{};
+    s.EnableFixedDisks = 1;  // a loop device is a fixed disk
+    s.Boot_records = "Clover";
+    s.FileSystem = sectorSize == 512 ? "FAT32" : "exFAT";
+    s.StartLBASector = "2048";
+    s.MultiPartitions = 1;
+    s.BootPartitionSize = 64;
+    s.InstallDataSet = "Local";
+    TheCloverChoice() = {zip.string(), "5151"};
+    ui_.boxes.clear();
+    ASSERT_TRUE(SelectLoop()) << "the loop device is not in the inventory";
+    FormatThread(1);
+    ASSERT_TRUE(LastFormatOutcome().ok) << LastFormatOutcome().failure;
+    // The non-USB warning came first, and was answered OK.
+    ASSERT_GE(ui_.boxes.size(), 2u);
+    EXPECT_EQ(ui_.boxes[0].rfind("Warning|Are You sure?", 0), 0u);
+    Shell("losetup -d " + loop_);
+    loop_.clear();
+    EXPECT_EQ(SlotOf(backing_, 0).start, 2048u);
+    const fs::path part = dir_ / "loop-part.img";
+    Shell("dd if=" + backing_.string() + " of=" + part.string() +
+          " bs=" + std::to_string(sectorSize) +
+          " skip=2048 count=" + std::to_string(64 * MiB / sectorSize) + " status=none");
+    int st = 0;
+    const std::string check =
+        Shell((sectorSize == 512 ? "fsck.fat -n " : "fsck.exfat -n ") + part.string(), &st);
+    EXPECT_EQ(st, 0) << check;
+    fs::remove(part);
+    fs::remove(backing_);
+  }
+}
+
 }  // namespace
 }  // namespace fw
