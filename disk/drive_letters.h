@@ -13,7 +13,7 @@ namespace fw {
 // Where a lettered volume lives: a window of a whole disk.
 struct VolumeLocation {
   int32_t DiskNumber = -1;
-  int slot = -1;            // MBR slot 0..3
+  int slot = -1;               // MBR slot 0..3
   int64_t StartingOffset = 0;  // bytes from the start of the disk
   int64_t PartitionLength = 0;
 };

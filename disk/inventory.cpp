@@ -94,20 +94,27 @@ void AddNumberedDisk(int32_t n, DiskBackend* backend, const DiskInfo& info) {
 
 std::string DriveTypeNameOf(uint32_t t) {
   switch (t) {
-    case 1: return "Root directory does not exist";
-    case 2: return "Removable";
-    case 3: return "Fixed";
-    case 4: return "Network";
-    case 5: return "CDROM";
-    case 6: return "RAMdisk";
-    default: return "Indetermined";
+    case 1:
+      return "Root directory does not exist";
+    case 2:
+      return "Removable";
+    case 3:
+      return "Fixed";
+    case 4:
+      return "Network";
+    case 5:
+      return "CDROM";
+    case 6:
+      return "RAMdisk";
+    default:
+      return "Indetermined";
   }
 }
 
 std::string BusTypeNameOf(int code) {
-  static const char* names[] = {"Unknown", "SCSI", "ATAPI", "ATA", "1394", "SSA",
-                                "Fibre", "USB", "RAID", "iSCSI", "SAS", "SATA",
-                                "SD", "MMC", "Virtual", "FileBackedVirtual"};
+  static const char* names[] = {
+      "Unknown", "SCSI",  "ATAPI", "ATA",  "1394", "SSA", "Fibre",   "USB",
+      "RAID",    "iSCSI", "SAS",   "SATA", "SD",   "MMC", "Virtual", "FileBackedVirtual"};
   if (code >= 0 && code <= 15) return names[code];
   if (code == 16 || code == 17 || code == 127) return "";
   return "Unknown";
@@ -173,10 +180,10 @@ int32_t GetAllDrives() {
     d.GeometrySectors = d.Cylinders * d.TracksPerCylinder * d.SectorsPerTrack;
 
     std::vector<uint8_t> sector0(d.BytesPerSector);
-    const bool read = dev->ReadAt(0, sector0.data(), sector0.size()) ==
-                      static_cast<int64_t>(sector0.size());
-    const MbrLayout layout = ParseMbrLayout(read ? sector0.data() : nullptr, sector0.size(),
-                                            length, d.BytesPerSector);
+    const bool read =
+        dev->ReadAt(0, sector0.data(), sector0.size()) == static_cast<int64_t>(sector0.size());
+    const MbrLayout layout =
+        ParseMbrLayout(read ? sector0.data() : nullptr, sector0.size(), length, d.BytesPerSector);
     for (const std::string& note : layout.notes)
       FW_LOG("GetAllDrives: Disk" + std::to_string(n) + " " + note);
     if (layout.isMbr) {
@@ -262,8 +269,8 @@ std::string DiskRowText(const DiskRecord& d) {
 }
 
 std::string PartitionRowText(const PartitionEntry& p, int slotIndex) {
-  std::string t = "Part" + std::to_string(slotIndex + 1) + ": " +
-                  FormatSizeText(p.PartitionLength, 0) + " ";
+  std::string t =
+      "Part" + std::to_string(slotIndex + 1) + ": " + FormatSizeText(p.PartitionLength, 0) + " ";
   if (!p.FileSystem.empty()) t += p.FileSystem + " ";
   if (p.BootIndicator != 0) t += "Act ";
   t += p.VolumeName.empty() ? "<NONAME> " : "<" + p.VolumeName + "> ";
@@ -381,8 +388,8 @@ static std::string VolumeFact(const std::string& path, bool label) {
   std::unique_ptr<BlockDevice> dev;
   if (LookupDriveLetter(path, &where) && FindNumberedDisk(where.DiskNumber, &nd))
     dev = nd.backend->Open(nd.info, false, &err);
-  if (!dev || static_cast<uint64_t>(where.StartingOffset + where.PartitionLength) >
-                  dev->SizeBytes()) {
+  if (!dev ||
+      static_cast<uint64_t>(where.StartingOffset + where.PartitionLength) > dev->SizeBytes()) {
     FW_LOG("Error " + std::to_string(err) +
            (label ? " DriveNameOfVol() For volume " : " DriveNameOfFS() For volume ") + path);
     return "";

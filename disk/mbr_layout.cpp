@@ -69,8 +69,8 @@ MbrLayout ParseMbrLayout(const uint8_t* sector0, size_t size, int64_t diskLength
       if (a.PartitionLength == 0 || b.PartitionLength == 0) continue;
       if (a.StartingOffset < b.StartingOffset + b.PartitionLength &&
           b.StartingOffset < a.StartingOffset + a.PartitionLength)
-        layout.notes.push_back("slots " + std::to_string(i + 1) + " and " +
-                               std::to_string(j + 1) + " overlap");
+        layout.notes.push_back("slots " + std::to_string(i + 1) + " and " + std::to_string(j + 1) +
+                               " overlap");
     }
   }
   return layout;

@@ -11,8 +11,8 @@
 namespace fw {
 
 struct MbrLayout {
-  bool isMbr = false;         // false: GPT (protective 0xEE), or sector 0 unreadable
-  std::string failure;        // why it is not an MBR layout
+  bool isMbr = false;   // false: GPT (protective 0xEE), or sector 0 unreadable
+  std::string failure;  // why it is not an MBR layout
   uint32_t PartitionCount = 0;
   uint32_t Signature = 0;
   std::array<PartitionEntry, 4> slots{};

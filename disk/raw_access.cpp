@@ -124,17 +124,16 @@ DriveHandle GetDriveHandle(int32_t DiskNumber, const std::string& DriveLetter, b
   }
   int err = 0;
   drive->device = drive->disk.backend->Open(drive->disk.info, ForWrite, &err);
-  if (!drive->device ||
-      static_cast<uint64_t>(where.StartingOffset) > drive->device->SizeBytes() ||
+  if (!drive->device || static_cast<uint64_t>(where.StartingOffset) > drive->device->SizeBytes() ||
       static_cast<uint64_t>(where.PartitionLength) >
           drive->device->SizeBytes() - static_cast<uint64_t>(where.StartingOffset)) {
     FW_LOG("GetDriveHandle: Error " + std::to_string(err ? err : EINVAL) +
            " could not open drive " + path);
     return kInvalidHandle;
   }
-  drive->window = std::make_unique<WindowDevice>(*drive->device,
-                                                 static_cast<uint64_t>(where.StartingOffset),
-                                                 static_cast<uint64_t>(where.PartitionLength));
+  drive->window =
+      std::make_unique<WindowDevice>(*drive->device, static_cast<uint64_t>(where.StartingOffset),
+                                     static_cast<uint64_t>(where.PartitionLength));
   drive->volumeOffset = where.StartingOffset;
   FW_LOG("GetDriveHandle: Success Open " + path +
          (ForWrite ? " for write access" : " for read access"));

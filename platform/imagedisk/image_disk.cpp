@@ -186,14 +186,21 @@ int64_t ParseImageSize(const std::string& text) {
   const double v = std::strtod(text.c_str(), &end);
   if (end == text.c_str() || !(v > 0) || !std::isfinite(v)) return -1;
   std::string unit(end);
-  if (!unit.empty() && (unit.back() == 'B' || unit.back() == 'b') && unit.size() > 1) unit.pop_back();
+  if (!unit.empty() && (unit.back() == 'B' || unit.back() == 'b') && unit.size() > 1)
+    unit.pop_back();
   double mul = 1;
-  if (unit.empty()) mul = 1;
-  else if (unit == "K" || unit == "k") mul = 1024.0;
-  else if (unit == "M" || unit == "m") mul = 1024.0 * 1024;
-  else if (unit == "G" || unit == "g") mul = 1024.0 * 1024 * 1024;
-  else if (unit == "T" || unit == "t") mul = 1024.0 * 1024 * 1024 * 1024;
-  else return -1;
+  if (unit.empty())
+    mul = 1;
+  else if (unit == "K" || unit == "k")
+    mul = 1024.0;
+  else if (unit == "M" || unit == "m")
+    mul = 1024.0 * 1024;
+  else if (unit == "G" || unit == "g")
+    mul = 1024.0 * 1024 * 1024;
+  else if (unit == "T" || unit == "t")
+    mul = 1024.0 * 1024 * 1024 * 1024;
+  else
+    return -1;
   const double bytes = v * mul;
   if (bytes > 9.0e18 || bytes < 1) return -1;
   return static_cast<int64_t>(bytes);

@@ -25,7 +25,8 @@ std::string ReadLine(const std::string& path) {
   std::ifstream f(path);
   std::string s;
   if (f) std::getline(f, s);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\n' || s.back() == '\r' || s.back() == '\t'))
+  while (!s.empty() &&
+         (s.back() == ' ' || s.back() == '\n' || s.back() == '\r' || s.back() == '\t'))
     s.pop_back();
   size_t i = 0;
   while (i < s.size() && s[i] == ' ') ++i;
@@ -53,8 +54,8 @@ std::vector<std::string> ListDir(const std::string& path) {
 bool StartsWith(const std::string& s, const char* p) { return s.rfind(p, 0) == 0; }
 
 bool IsWholeDiskName(const std::string& n) {
-  if (StartsWith(n, "mmcblk")) return n.find("boot") == std::string::npos &&
-                                      n.find("rpmb") == std::string::npos;
+  if (StartsWith(n, "mmcblk"))
+    return n.find("boot") == std::string::npos && n.find("rpmb") == std::string::npos;
   if (StartsWith(n, "nvme")) return n.find('c') == std::string::npos || n.find('c') == 0;
   return StartsWith(n, "sd") || StartsWith(n, "vd") || StartsWith(n, "xvd") ||
          StartsWith(n, "hd") || StartsWith(n, "loop");

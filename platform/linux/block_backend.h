@@ -12,8 +12,8 @@
 namespace fw {
 
 // Mount points whose disk counts as a system disk.
-inline constexpr const char* kSystemMountPoints[] = {"/", "/boot", "/boot/efi", "/usr", "/var",
-                                                     "/home"};
+inline constexpr const char* kSystemMountPoints[] = {"/",    "/boot", "/boot/efi",
+                                                     "/usr", "/var",  "/home"};
 
 class BlockDiskBackend final : public DiskBackend {
  public:
