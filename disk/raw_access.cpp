@@ -53,6 +53,33 @@ DriveHandle Store(std::unique_ptr<OpenDrive> d) {
   return h;
 }
 
+// The exclusive claim on a disk is the process's, not a handle's: the format job holds the whole
+// disk locked while it locks, formats and fills the disk's first volume through further handles.
+// Every handle that asks for the lock shares the one backend claim, which is released with the
+// last of them; other processes stay shut out all the while.
+class SharedDiskLock final : public DiskLock {
+ public:
+  explicit SharedDiskLock(std::shared_ptr<DiskLock> claim) : claim_(std::move(claim)) {}
+
+ private:
+  std::shared_ptr<DiskLock> claim_;
+};
+
+std::unique_ptr<DiskLock> ClaimDisk(const NumberedDisk& disk, int* err) {
+  static std::mutex m;
+  static std::map<std::string, std::weak_ptr<DiskLock>> claims;
+  std::lock_guard<std::mutex> lock(m);
+  std::weak_ptr<DiskLock>& slot = claims[disk.info.key];
+  std::shared_ptr<DiskLock> claim = slot.lock();
+  if (!claim) {
+    std::unique_ptr<DiskLock> fresh = disk.backend->Lock(disk.info, err);
+    if (!fresh) return nullptr;
+    claim = std::shared_ptr<DiskLock>(std::move(fresh));
+    slot = claim;
+  }
+  return std::make_unique<SharedDiskLock>(std::move(claim));
+}
+
 void RefuseSystemDrive(const std::string& status) {
   ShowStatus(status, 0);
   MessageBox("Error", "Sorry, operation not permitted!\r\nYou selected a System Drive.",
@@ -95,7 +122,7 @@ DriveHandle GetDriveHandle(int32_t DiskNumber, const std::string& DriveLetter, b
     FW_LOG("GetDriveHandle: Success Open " + path +
            (ForWrite ? " for write access" : " for read access"));
     if (Lock) {
-      drive->lock = drive->disk.backend->Lock(drive->disk.info, &err);
+      drive->lock = ClaimDisk(drive->disk, &err);
       if (!drive->lock) {
         FW_LOG("GetDriveHandle: Error " + std::to_string(err) + " LOCK drive " + path);
         return kInvalidHandle;
@@ -139,7 +166,7 @@ DriveHandle GetDriveHandle(int32_t DiskNumber, const std::string& DriveLetter, b
          (ForWrite ? " for write access" : " for read access"));
   if (Lock) {
     for (int attempt = 1; attempt <= 20; ++attempt) {
-      drive->lock = drive->disk.backend->Lock(drive->disk.info, &err);
+      drive->lock = ClaimDisk(drive->disk, &err);
       if (drive->lock) {
         FW_LOG("GetDriveHandle: Success LOCK " + path);
         return Store(std::move(drive));
