@@ -7,6 +7,7 @@
 
 #include "app/cli.h"
 #include "app/settings.h"
+#include "datasets/dataset_services.h"
 #include "disk/inventory.h"
 #include "platform/imagedisk/image_disk.h"
 #include "prepare/format_job.h"
@@ -104,6 +105,7 @@ int FormatCommand(const GlobalOptions& options, const std::vector<std::string>& 
     if (!AttachImageDisk(options.image, options.sectorSize))
       return Fail(kExitFailure, "cannot attach " + options.image);
   }
+  InstallSystemDataSetServices();
   UpdateAllDrives();
   if (!options.image.empty() && diskNumber < 0) {
     diskNumber = ImageDiskNumber(options.image);

@@ -206,6 +206,12 @@ bool FormatJob::WriteLayout() {
   // Phase 1: the disk opened and locked (the new MBR sector is composed in phase 3).
   FW_LOGP("FormatThread", "Copy new MBR sector into memory");
 
+  // A mounted partition makes the exclusive open of its disk fail: release the mounts first.
+  if (const DriveHandle probe = GetDriveHandle(disk.DiskNumber, "", false, false);
+      probe != kInvalidHandle) {
+    UnmountDrive(probe);
+    CloseHandle(probe);
+  }
   hPhysicalDrive_ = GetDriveHandle(disk.DiskNumber, "", true, true);
   if (hPhysicalDrive_ == kInvalidHandle) {
     FormatStatus = 1;

@@ -168,6 +168,7 @@ bool JobWriteIndexingMarkers(int32_t diskNumber, const std::string& R) {
       }
     }
     if (!files->Flush()) first = false;
+    files.reset();  // the engine writes through the handle's device: release it first
   }
   CloseHandle(h);
   return first;
