@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "app/clock.h"
+#include "app/job_wiring.h"
 #include "app/models/dispatcher.h"
 #include "app/models/jobs.h"
 #include "app/settings.h"
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
   fw::qt::QtFrontEnd frontEnd;
   // The second-copy message needs a Ui before the main window exists.
   fw::SetUi(&frontEnd);
+  fw::WireJobs();
   // Entries the job modules have not filled themselves.
   fw::Jobs& jobs = fw::TheJobs();
   if (!jobs.SaveSetting) jobs.SaveSetting = [] { fw::SaveSetting(); };

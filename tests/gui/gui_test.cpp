@@ -25,12 +25,18 @@
 #include <chrono>
 #include <thread>
 
+#include "app/clock.h"
 #include "app/globals.h"
+#include "app/job_wiring.h"
 #include "app/models/jobs.h"
 #include "app/models/window_host.h"
 #include "app/models/window_model.h"
 #include "app/settings.h"
+#include "disk/inventory.h"
+#include "platform/imagedisk/image_disk.h"
+#include "platform/linux/block_backend.h"
 #include "platform/qt/qt_front_end.h"
+#include "prepare/format_job.h"
 
 class UrlCatcher : public QObject {
   Q_OBJECT
@@ -339,6 +345,54 @@ TEST_F(GuiTest, StatusFromAWorkerDoesNotWaitForTheUiThread) {
   EXPECT_EQ(refreshedOn, std::this_thread::get_id());
   EXPECT_EQ(front->StatusPercent(), 100);
   EXPECT_EQ(Ctl<QPushButton>(*front, kMainWindow, main_ctl::kDlCenter)->text(), "Cancel DL");
+}
+
+TEST_F(GuiTest, FormatButtonPreparesAnImageDiskAndAnswersItsBoxes) {
+  // The real jobs, on an image file only: no block device of the machine is looked at.
+  DefaultBlockBackend().SetOnlyDevices({"/"});
+  SetPausesEnabled(false);
+  WireJobs();
+  const std::string img =
+      QDir::tempPath().toStdString() + "/fw-gui-format-" + std::to_string(::getpid()) + ".img";
+  ASSERT_EQ(CreateImageFile(img, 64 << 20), 1);
+  ASSERT_EQ(AttachImageDisk(img, 512), 1);
+  Settings().Boot_records = "Windows";
+  Settings().FileSystem = "FAT32";
+  Settings().MultiPartitions = 0;
+  front->Dispatch({kMainWindow, UiEventKind::Refresh, 0});
+  auto* tree = Ctl<QTreeWidget>(*front, kMainWindow, main_ctl::kDriveTree);
+  ASSERT_GE(tree->topLevelItemCount(), 1);
+  tree->setCurrentItem(tree->topLevelItem(0));
+
+  std::vector<std::string> titles;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      titles.push_back(box->windowTitle().toStdString());
+      box->button(QMessageBox::Ok)->click();
+    }
+  });
+  timer.start(20);
+  QTest::mouseClick(Ctl<QPushButton>(*front, kMainWindow, main_ctl::kFormat), Qt::LeftButton);
+  for (int i = 0; i < 3000 && (format_op_in_progress != 0 || titles.size() < 2); ++i) {
+    QTest::qWait(10);
+  }
+  JoinFormatThread();
+  QApplication::processEvents();
+  EXPECT_EQ(titles, (std::vector<std::string>{"Warning", "WARNING"}));
+  EXPECT_TRUE(LastFormatOutcome().ok) << LastFormatOutcome().failure;
+  EXPECT_EQ(Ctl<QPushButton>(*front, kMainWindow, main_ctl::kFormat)->text(), "Format Disk");
+  // The image now has a partition table and a FAT32 volume in slot 1.
+  QFile f(QString::fromStdString(img));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QByteArray mbr = f.read(512);
+  EXPECT_EQ(static_cast<uint8_t>(mbr[510]), 0x55);
+  EXPECT_EQ(static_cast<uint8_t>(mbr[511]), 0xAA);
+  f.seek(63 * 512 + 82);
+  EXPECT_EQ(f.read(8).toStdString(), "FAT32   ");
+  DetachAllImageDisks();
+  QFile::remove(QString::fromStdString(img));
+  SetPausesEnabled(true);
 }
 
 }  // namespace

@@ -1,0 +1,43 @@
+#include "app/job_wiring.h"
+
+#include <string>
+#include <vector>
+
+#include "app/models/jobs.h"
+#include "app/ui.h"
+#include "datasets/dataset_services.h"
+#include "disk/inventory.h"
+#include "images/image_jobs.h"
+#include "platform/imagedisk/image_disk.h"
+#include "prepare/format_job.h"
+
+namespace fw {
+
+void WireJobs() {
+  InstallSystemDataSetServices();
+  RegisterFormatJob();
+  RegisterImageJobs();
+  Jobs& jobs = TheJobs();
+  jobs.UpdateAllDrives = [] { UpdateAllDrives(); };
+  jobs.DriveTreeRows = [] {
+    std::vector<DriveTreeRow> rows;
+    for (const DriveListRow& r : DriveListRows()) rows.push_back({r.text, r.level == 1});
+    return rows;
+  };
+  jobs.SetCurrentDisk = [](int row) {
+    SelectDriveListRow(row);
+    SetCurrentDisk();
+  };
+  jobs.AttachDiskImage = [](const std::string& path) {
+    if (AttachImageDisk(path, 512)) return 1;
+    MessageBox("Error", "Can't attach disk image:\r\n" + path, MsgButtons::Ok, MsgIcon::Error);
+    return 0;
+  };
+  jobs.CreateDiskImage = [](const std::string& path, int64_t bytes) {
+    if (CreateImageFile(path, bytes) && AttachImageDisk(path, 512)) return 1;
+    MessageBox("Error", "Can't create disk image:\r\n" + path, MsgButtons::Ok, MsgIcon::Error);
+    return 0;
+  };
+}
+
+}  // namespace fw

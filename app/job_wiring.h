@@ -1,0 +1,10 @@
+// Fills the window job table with the program's jobs: the format job, backup and restore, the
+// disk inventory and its drive tree, disk-image files, and the data-set services they use.
+#pragma once
+
+namespace fw {
+
+// Call once at start-up, before the main window's event loop runs.
+void WireJobs();
+
+}  // namespace fw
