@@ -193,34 +193,34 @@ int HTTPGetFromWeb(THTTP& r) {
       code = kWebInitFailed;
       break;
     }
-    HttpRequestSpec spec;
-    spec.url = url.scheme + "://" + url.host + url.path;
-    spec.port = r.Port;
-    spec.referer = r.Referer;
-    spec.userAgent = r.UserAgent;
-    spec.pragmaNoCache = (r.RequestFlags & kRequestFlagPragmaNoCache) != 0;
+    HttpRequestOptions options;
+    options.url = url.scheme + "://" + url.host + url.path;
+    options.port = r.Port;
+    options.referer = r.Referer;
+    options.userAgent = r.UserAgent;
+    options.pragmaNoCache = (r.RequestFlags & kRequestFlagPragmaNoCache) != 0;
     if (r.iResumeAttemptsNumber > 0) {
       // With an unknown total the range stays open-ended.
-      spec.range = "bytes=" + std::to_string(received) + "-" +
-                   (total > 0 ? std::to_string(total - 1) : std::string());
+      options.range = "bytes=" + std::to_string(received) + "-" +
+                      (total > 0 ? std::to_string(total - 1) : std::string());
     }
     if (r.AccessType == 3) {
-      spec.explicitProxy = true;
-      spec.proxy = r.ProxyAndPort;
-      spec.proxyUser = r.ProxyUser;
-      spec.proxyPassword = r.ProxyPassword;
+      options.explicitProxy = true;
+      options.proxy = r.ProxyAndPort;
+      options.proxyUser = r.ProxyUser;
+      options.proxyPassword = r.ProxyPassword;
     }
-    spec.stallTimeoutMs = gStallTimeoutMs.load();
-    spec.cancelled = [] { return CancelMainThread.load() != 0; };
+    options.stallTimeoutMs = gStallTimeoutMs.load();
+    options.cancelled = [] { return CancelMainThread.load() != 0; };
 
     HttpResponseHead head;
     for (;;) {  // send, and once per transfer again with the URL's credentials after a 401
       if (authRetried) {
-        spec.user = url.user;
-        spec.password = url.password;
+        options.user = url.user;
+        options.password = url.password;
       }
       request.reset();
-      request = TheHttpTransport().Open(spec, &error);
+      request = TheHttpTransport().Open(options, &error);
       if (!request) {
         FW_LOG("Create HTTP Request " + error);
         code = kWebRequestFailed;

@@ -53,7 +53,7 @@ class ShortBodyTransport final : public HttpTransport {
     size_t sent_ = 0;
   };
   bool Available() override { return available; }
-  std::unique_ptr<HttpRequest> Open(const HttpRequestSpec&, std::string*) override {
+  std::unique_ptr<HttpRequest> Open(const HttpRequestOptions&, std::string*) override {
     return std::make_unique<Req>();
   }
   bool available = true;

@@ -12,7 +12,7 @@
 
 namespace fw {
 
-struct HttpRequestSpec {
+struct HttpRequestOptions {
   std::string url;  // scheme://host[:port]/path, the scheme in lower case
   int port = 0;     // explicit server port; 0 uses the URL's (or the scheme's default)
   std::string referer;
@@ -58,7 +58,8 @@ class HttpTransport {
   // False when the transport library cannot be initialised.
   virtual bool Available() = 0;
   // Creates the request; null (with `error`) when it cannot be created.
-  virtual std::unique_ptr<HttpRequest> Open(const HttpRequestSpec& spec, std::string* error) = 0;
+  virtual std::unique_ptr<HttpRequest> Open(const HttpRequestOptions& options,
+                                            std::string* error) = 0;
 };
 
 // The process's transport (libcurl unless a test installed another).

@@ -47,9 +47,9 @@ std::string Trim(std::string s) {
 
 class CurlRequest final : public HttpRequest {
  public:
-  CurlRequest(CURL* easy, CURLM* multi, curl_slist* headers, const HttpRequestSpec& spec)
-      : easy_(easy), multi_(multi), headers_(headers), spec_(spec) {
-    isHttp_ = spec.url.rfind("http", 0) == 0;
+  CurlRequest(CURL* easy, CURLM* multi, curl_slist* headers, const HttpRequestOptions& options)
+      : easy_(easy), multi_(multi), headers_(headers), options_(options) {
+    isHttp_ = options.url.rfind("http", 0) == 0;
   }
 
   ~CurlRequest() override {
@@ -85,7 +85,7 @@ class CurlRequest final : public HttpRequest {
           return HttpWait::Failed;
         }
         // A response without body and without a head we could recognise (FTP of an empty file).
-        if (!isHttp_ && head_.status == 0) head_.status = spec_.range.empty() ? 200 : 206;
+        if (!isHttp_ && head_.status == 0) head_.status = options_.range.empty() ? 200 : 206;
         headDone_ = true;
         continue;
       }
@@ -160,12 +160,12 @@ class CurlRequest final : public HttpRequest {
       }
     }
     if (done_) return HttpWait::Ok;
-    if (spec_.cancelled && spec_.cancelled()) {
+    if (options_.cancelled && options_.cancelled()) {
       *error = "cancelled";
       return HttpWait::Cancelled;
     }
-    if (NowMs() - lastActivity_ > spec_.stallTimeoutMs) {
-      *error = "no data received for " + std::to_string(spec_.stallTimeoutMs / 1000) + " s";
+    if (NowMs() - lastActivity_ > options_.stallTimeoutMs) {
+      *error = "no data received for " + std::to_string(options_.stallTimeoutMs / 1000) + " s";
       return HttpWait::Failed;
     }
     if (!paused_) curl_multi_poll(multi_, nullptr, 0, 100, nullptr);
@@ -176,7 +176,7 @@ class CurlRequest final : public HttpRequest {
     auto* self = static_cast<CurlRequest*>(user);
     const size_t len = size * count;
     if (!self->headDone_) {
-      if (!self->isHttp_) self->head_.status = self->spec_.range.empty() ? 200 : 206;
+      if (!self->isHttp_) self->head_.status = self->options_.range.empty() ? 200 : 206;
       self->headDone_ = true;
     }
     if (self->dest_ && self->destFilled_ < self->destCap_) {
@@ -234,7 +234,7 @@ class CurlRequest final : public HttpRequest {
   CURL* easy_;
   CURLM* multi_;
   curl_slist* headers_;
-  HttpRequestSpec spec_;
+  HttpRequestOptions options_;
   bool isHttp_ = true;
   char errbuf_[CURL_ERROR_SIZE] = {};
   HttpResponseHead head_;
@@ -259,7 +259,8 @@ class CurlTransport final : public HttpTransport {
     return ok_;
   }
 
-  std::unique_ptr<HttpRequest> Open(const HttpRequestSpec& spec, std::string* error) override {
+  std::unique_ptr<HttpRequest> Open(const HttpRequestOptions& options,
+                                    std::string* error) override {
     if (!Available()) {
       *error = "curl_global_init failed";
       return nullptr;
@@ -272,45 +273,46 @@ class CurlTransport final : public HttpTransport {
       *error = "curl handles cannot be created";
       return nullptr;
     }
-    const bool ftp = spec.url.rfind("ftp", 0) == 0;
+    const bool ftp = options.url.rfind("ftp", 0) == 0;
     curl_slist* headers = nullptr;
-    if (spec.pragmaNoCache) {
+    if (options.pragmaNoCache) {
       headers = curl_slist_append(headers, "Pragma: no-cache");
       headers = curl_slist_append(headers, "Cache-Control: no-cache");
     }
-    if (!spec.range.empty() && !ftp)
-      headers = curl_slist_append(headers, ("Range: " + spec.range).c_str());
-    auto request = std::make_unique<CurlRequest>(easy, multi, headers, spec);
+    if (!options.range.empty() && !ftp)
+      headers = curl_slist_append(headers, ("Range: " + options.range).c_str());
+    auto request = std::make_unique<CurlRequest>(easy, multi, headers, options);
 
-    curl_easy_setopt(easy, CURLOPT_URL, spec.url.c_str());
+    curl_easy_setopt(easy, CURLOPT_URL, options.url.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp");
-    if (spec.port > 0) curl_easy_setopt(easy, CURLOPT_PORT, static_cast<long>(spec.port));
+    if (options.port > 0) curl_easy_setopt(easy, CURLOPT_PORT, static_cast<long>(options.port));
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(spec.stallTimeoutMs));
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.stallTimeoutMs));
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     const std::string ca = CaFile();
     if (!ca.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, ca.c_str());
-    if (!spec.userAgent.empty()) curl_easy_setopt(easy, CURLOPT_USERAGENT, spec.userAgent.c_str());
-    if (!spec.referer.empty()) curl_easy_setopt(easy, CURLOPT_REFERER, spec.referer.c_str());
+    if (!options.userAgent.empty())
+      curl_easy_setopt(easy, CURLOPT_USERAGENT, options.userAgent.c_str());
+    if (!options.referer.empty()) curl_easy_setopt(easy, CURLOPT_REFERER, options.referer.c_str());
     if (headers) curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-    if (ftp && !spec.range.empty() && spec.range.rfind("bytes=", 0) == 0)
-      curl_easy_setopt(easy, CURLOPT_RANGE, spec.range.substr(6).c_str());
-    if (!spec.user.empty() || !spec.password.empty()) {
+    if (ftp && !options.range.empty() && options.range.rfind("bytes=", 0) == 0)
+      curl_easy_setopt(easy, CURLOPT_RANGE, options.range.substr(6).c_str());
+    if (!options.user.empty() || !options.password.empty()) {
       curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-      curl_easy_setopt(easy, CURLOPT_USERNAME, spec.user.c_str());
-      curl_easy_setopt(easy, CURLOPT_PASSWORD, spec.password.c_str());
+      curl_easy_setopt(easy, CURLOPT_USERNAME, options.user.c_str());
+      curl_easy_setopt(easy, CURLOPT_PASSWORD, options.password.c_str());
     }
-    if (spec.explicitProxy) {
-      curl_easy_setopt(easy, CURLOPT_PROXY, spec.proxy.c_str());
-      if (!spec.proxyUser.empty())
-        curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, spec.proxyUser.c_str());
-      if (!spec.proxyPassword.empty())
-        curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, spec.proxyPassword.c_str());
+    if (options.explicitProxy) {
+      curl_easy_setopt(easy, CURLOPT_PROXY, options.proxy.c_str());
+      if (!options.proxyUser.empty())
+        curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, options.proxyUser.c_str());
+      if (!options.proxyPassword.empty())
+        curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, options.proxyPassword.c_str());
     }
     if (!request->Attach(error)) return nullptr;
     return request;
