@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "app/cli.h"
+#include "app/cli_disk.h"
 #include "app/settings.h"
 #include "datasets/dataset_services.h"
 #include "disk/inventory.h"
-#include "platform/imagedisk/image_disk.h"
 #include "prepare/format_job.h"
 
 namespace fw::cli {
@@ -29,16 +29,6 @@ bool ParseInt(const std::string& text, int64_t lo, int64_t hi, int64_t* out) {
   if (*end != '\0' || v < lo || v > hi) return false;
   *out = v;
   return true;
-}
-
-// The disk number of the attached image file `path`, -1 when the inventory has none.
-int32_t ImageDiskNumber(const std::string& path) {
-  const std::string name = std::filesystem::path(path).filename().string();
-  for (const DiskRecord& d : DiskRecords()) {
-    if (d.BusType == "FileBackedVirtual" && d.VendorId == "Image" && d.ProductId == name)
-      return d.DiskNumber;
-  }
-  return -1;
 }
 
 int FormatCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
@@ -95,24 +85,10 @@ int FormatCommand(const GlobalOptions& options, const std::vector<std::string>& 
     }
   }
 
-  if (!options.image.empty()) {
-    if (!options.create.empty()) {
-      const int64_t bytes = ParseImageSize(options.create);
-      if (bytes <= 0) return Fail(kExitUsage, "--create: bad size " + options.create);
-      if (!CreateImageFile(options.image, bytes))
-        return Fail(kExitFailure, "cannot create " + options.image);
-    }
-    if (!AttachImageDisk(options.image, options.sectorSize))
-      return Fail(kExitFailure, "cannot attach " + options.image);
-  }
+  if (const int status = AttachCommandImage(options)) return status;
   InstallSystemDataSetServices();
   UpdateAllDrives();
-  if (!options.image.empty() && diskNumber < 0) {
-    diskNumber = ImageDiskNumber(options.image);
-    if (diskNumber < 0) return Fail(kExitFailure, "the image is not in the disk inventory");
-  }
-  if (diskNumber < 0)
-    return Fail(kExitUsage, "format needs --disk N or --image FILE (see `flashwright-cli list`)");
+  if (const int status = ChooseCommandDisk(options, "format", &diskNumber)) return status;
   if (SetCurrentDisk(static_cast<int32_t>(diskNumber), -1) == 0)
     return Fail(kExitFailure, "no disk " + std::to_string(diskNumber) + " is offered");
 

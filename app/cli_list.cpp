@@ -2,23 +2,15 @@
 #include <iostream>
 
 #include "app/cli.h"
+#include "app/cli_disk.h"
 #include "disk/inventory.h"
-#include "platform/imagedisk/image_disk.h"
 
 namespace {
 
 int ListCommand(const fw::cli::GlobalOptions& options, const std::vector<std::string>& args) {
   using namespace fw::cli;
   if (!args.empty()) return Fail(kExitUsage, "list takes no arguments");
-  if (!options.image.empty()) {
-    if (!options.create.empty()) {
-      const int64_t bytes = fw::ParseImageSize(options.create);
-      if (bytes <= 0 || !fw::CreateImageFile(options.image, bytes))
-        return Fail(kExitFailure, "cannot create " + options.image);
-    }
-    if (!fw::AttachImageDisk(options.image, options.sectorSize))
-      return Fail(kExitFailure, "cannot attach " + options.image);
-  }
+  if (const int status = AttachCommandImage(options)) return status;
   fw::UpdateAllDrives();
   for (const fw::DriveListRow& row : fw::DriveListRows())
     std::cout << (row.level ? "  " : "") << "[" << row.diskNumber << "] " << row.text << "\n";

@@ -6,10 +6,10 @@
 #include <iostream>
 #include <string>
 
+#include "app/cli_disk.h"
 #include "app/globals.h"
 #include "app/ui.h"
 #include "disk/inventory.h"
-#include "platform/imagedisk/image_disk.h"
 
 namespace fw::cli {
 
@@ -68,18 +68,6 @@ bool ParseNumber(const std::string& text, long lo, long hi, long* out) {
   return true;
 }
 
-int32_t ImageDiskNumber(const std::string& path) {
-  const std::string name = std::filesystem::path(path).filename().string();
-  int32_t found = -1;
-  for (const DiskRecord& d : DiskRecords()) {
-    if (d.BusType == "FileBackedVirtual" && d.VendorId == "Image" && d.ProductId == name) {
-      if (found >= 0) return -2;  // two attached images of that name: ambiguous
-      found = d.DiskNumber;
-    }
-  }
-  return found;
-}
-
 }  // namespace
 
 int RunImageJobCommand(ImageJobKind kind, const GlobalOptions& options,
@@ -107,27 +95,12 @@ int RunImageJobCommand(ImageJobKind kind, const GlobalOptions& options,
   if (partition < 0) return Fail(kExitUsage, command + " needs --partition K (1..4)");
   if (file.empty()) return Fail(kExitUsage, command + " needs " + fileOption + " FILE");
 
-  if (!options.image.empty()) {
-    if (!options.create.empty()) {
-      const int64_t bytes = ParseImageSize(options.create);
-      if (bytes <= 0) return Fail(kExitUsage, "--create: bad size " + options.create);
-      if (!CreateImageFile(options.image, bytes))
-        return Fail(kExitFailure, "cannot create " + options.image);
-    }
-    if (!AttachImageDisk(options.image, options.sectorSize))
-      return Fail(kExitFailure, "cannot attach " + options.image);
-  }
+  if (const int status = AttachCommandImage(options)) return status;
   UseSystemImageJobDisk();
   UpdateAllDrives();
-  if (!options.image.empty() && diskNumber < 0) {
-    diskNumber = ImageDiskNumber(options.image);
-    if (diskNumber == -2)
-      return Fail(kExitUsage, "two attached images have that file name: give --disk N");
-    if (diskNumber < 0) return Fail(kExitFailure, "the image is not in the disk inventory");
-  }
-  if (diskNumber < 0)
-    return Fail(kExitUsage,
-                command + " needs --disk N or --image FILE (see `flashwright-cli list`)");
+  int64_t chosen = diskNumber;
+  if (const int status = ChooseCommandDisk(options, command, &chosen)) return status;
+  diskNumber = static_cast<long>(chosen);
   if (SetCurrentDisk(static_cast<int32_t>(diskNumber), static_cast<int>(partition - 1)) == 0)
     return Fail(kExitFailure, "disk " + std::to_string(diskNumber) + " has no partition " +
                                   std::to_string(partition));

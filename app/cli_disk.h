@@ -1,0 +1,20 @@
+// What the CLI's disk commands share: attaching the --image file and choosing the disk to work on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/cli.h"
+
+namespace fw::cli {
+
+// Creates the --image file when --create is given, then attaches it. kExitOk, or the exit status
+// of the failure (already reported on stderr).
+int AttachCommandImage(const GlobalOptions& options);
+
+// After UpdateAllDrives: the disk number from --disk (when `diskNumber` holds one already) or the
+// attached --image. kExitOk with *diskNumber set, or the exit status of the failure.
+int ChooseCommandDisk(const GlobalOptions& options, const std::string& command,
+                      int64_t* diskNumber);
+
+}  // namespace fw::cli
