@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
+#include <string>
 
 namespace fw {
 namespace {
@@ -10,7 +13,9 @@ namespace {
 class RegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = std::filesystem::temp_directory_path() / "fw_registry_test" / "sub" / "registry.txt";
+    // One folder per process: ctest runs these tests side by side.
+    path_ = std::filesystem::temp_directory_path() /
+            ("fw_registry_test_" + std::to_string(getpid())) / "sub" / "registry.txt";
     std::filesystem::remove_all(path_.parent_path().parent_path());
     SetRegistryStorePath(path_.string());
   }
