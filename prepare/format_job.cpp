@@ -405,14 +405,15 @@ void FormatJob::InstallDataSet() {
   const std::string L = CurrentDisk().Partitions[0].DriveLetter;
   if (s_.Boot_records == "FreeDos") {
     outcome_.dataSetAsked = true;
-    const int result = JobInstallFreeDosDataSet(L);
+    const int result = JobInstallFreeDosDataSet(L) != 0 && FormatStatus == 0;
     if (result != 0) {
       outcome_.dataSetInstalled = true;
       ShowStatusFor("FreeDos Data set files Installed", 2000);
     } else {
       FW_LOGP("FormatThread", "FormatThread: Result=#False");
       ShowStatusFor("FreeDos Data set files Not Installed", 2000);
-      Fail("the FreeDos data set was not installed");
+      Fail(FormatStatus ? "cancelled while installing the data set"
+                        : "the FreeDos data set was not installed");
     }
     return;
   }
@@ -422,7 +423,9 @@ void FormatJob::InstallDataSet() {
     return;
   }
   outcome_.dataSetAsked = true;
-  const int result = InstallCloverDataSet();
+  // The extraction stops at a cancel and still answers 1; a cancelled copy is no installed
+  // data set, so it is reported as not installed.
+  const int result = InstallCloverDataSet() != 0 && FormatStatus == 0;
   if (result != 0) {
     outcome_.dataSetInstalled = true;
     WriteIndexingMarkers();

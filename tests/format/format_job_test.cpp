@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -369,6 +370,130 @@ TEST_F(FormatJobTest, CancelInsideTheFormatStopsTheJob) {
   EXPECT_EQ(FormatStatus.load(), 0);
   EXPECT_EQ(CancelMainThread.load(), 0);
   EXPECT_EQ(OpenHandleCount(), 0);
+}
+
+TEST_F(FormatJobTest, CancelInTheWipeStopsZeroingAndTheFormatFails) {
+  const fs::path img = MakeDisk(128 * MiB);
+  // A mark in the last sector: the wipe of the disk's end must not reach it.
+  {
+    std::fstream f(img, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(128 * MiB - 512);
+    f.write("ENDMARK", 7);
+  }
+  SettingsRecord& s = Settings();
+  s.Boot_records = "Clover";
+  s.FileSystem = "FAT32";
+  s.MultiPartitions = 0;
+  s.InstallDataSet = "Not_Install";
+  ui_.onStatus = [](const std::string& text) {
+    if (text == "Create PartitionTable") {
+      FormatStatus = 1;
+      CancelMainThread = 1;
+    }
+  };
+  Run();
+  EXPECT_FALSE(LastFormatOutcome().ok);
+  EXPECT_FALSE(AllDone());
+  EXPECT_FALSE(ui_.Saw("Clearing MBR/GPT structures ... OK"));
+  const auto tail = ReadBytes(img, 128 * MiB - 512, 7);
+  EXPECT_EQ(std::string(tail.begin(), tail.end()), "ENDMARK");
+  // The job runs on to the new table; the formatter then stops on the cancel.
+  const Slot p1 = SlotOf(img, 0);
+  EXPECT_EQ(p1.start, 63u);
+  const auto pbr = ReadBytes(img, int64_t{p1.start} * 512, 512);
+  EXPECT_FALSE(pbr[510] == 0x55 && pbr[511] == 0xAA);
+  EXPECT_EQ(FormatStatus.load(), 0);
+  EXPECT_EQ(OpenHandleCount(), 0);
+}
+
+TEST_F(FormatJobTest, CancelDuringTheDataSetLeavesACleanVolumeReportedNotInstalled) {
+  const fs::path img = MakeDisk(128 * MiB);
+  const fs::path zip = dir_ / "Clover-5151-X64.zip";
+  std::ofstream(dir_ / "mk.py") << "import zipfile,sys\n"
+                                   "z=zipfile.ZipFile(sys.argv[1],'w',zipfile.ZIP_DEFLATED)\n"
+                                   "for i in range(40):\n"
+                                   "  z.writestr('EFI/CLOVER/f%02d.bin'%i,bytes([i])*20000)\n"
+                                   "z.close()\n";
+  int st = 0;
+  Shell("python3 " + (dir_ / "mk.py").string() + " " + zip.string(), &st);
+  ASSERT_EQ(st, 0);
+  SettingsRecord& s = Settings();
+  s.Boot_records = "Clover";
+  s.FileSystem = "FAT32";
+  s.MultiPartitions = 0;
+  s.InstallDataSet = "Local";
+  TheCloverChoice() = {zip.string(), "5151"};
+  ui_.onStatus = [](const std::string& text) {
+    if (text.rfind("Extracted (5/", 0) == 0) {
+      FormatStatus = 1;
+      CancelMainThread = 1;
+    }
+  };
+  Run();
+  EXPECT_FALSE(LastFormatOutcome().ok);
+  EXPECT_FALSE(LastFormatOutcome().dataSetInstalled);
+  EXPECT_FALSE(AllDone());
+  EXPECT_FALSE(ui_.Saw("Clover Data set files Installed"));
+  EXPECT_TRUE(ui_.Saw("Clover Data set files Not Installed"));
+  // What was copied before the cancel sits on a consistent volume; the rest is not there.
+  const fs::path part = ExtractPartition(img, 512);
+  const std::string fsck = Shell("fsck.fat -n " + part.string(), &st);
+  EXPECT_EQ(st, 0) << fsck;
+  const std::string tree = Shell("mdir -b -i " + part.string() + " ::/EFI/CLOVER");
+  const auto files = std::count(tree.begin(), tree.end(), '\n');
+  EXPECT_GE(files, 4);
+  EXPECT_LT(files, 40);
+  EXPECT_EQ(OpenHandleCount(), 0);
+}
+
+TEST_F(FormatJobTest, AlignmentsAndTheWindowsChoiceKeepTheFormattersBootSector) {
+  const fs::path img = MakeDisk(160 * MiB);
+  const JobBootImages images = JobSelectBootImages("Windows", "FAT32");
+  ASSERT_EQ(images.PbrSectorCount, 0);
+  SettingsRecord& s = Settings();
+  s.Boot_records = "Windows";
+  s.InstallDataSet = "Not_Install";
+  s.BootPartitionSize = 64;
+  struct Case {
+    const char* align;
+    int multi;
+    const char* fileSystem;
+  };
+  for (const Case c : {Case{"63", 1, "FAT32"}, Case{"4096", 0, "FAT32"}, Case{"8192", 1, "FAT32"},
+                       Case{"2048", 0, "NTFS"}}) {
+    SCOPED_TRACE(std::string(c.align) + " " + c.fileSystem);
+    if (std::string(c.fileSystem) == "NTFS" && !fs::exists("/usr/sbin/mkntfs")) continue;
+    s.StartLBASector = c.align;
+    s.MultiPartitions = c.multi;
+    s.FileSystem = c.fileSystem;
+    ui_.statuses.clear();
+    Run();
+    ASSERT_TRUE(LastFormatOutcome().ok) << LastFormatOutcome().failure;
+    const auto mbr = ReadBytes(img, 0, 512);
+    EXPECT_TRUE(std::equal(mbr.begin(), mbr.begin() + 440, images.MbrImage.begin()));
+    const Slot p1 = SlotOf(img, 0), p2 = SlotOf(img, 1);
+    EXPECT_EQ(p1.start, static_cast<uint32_t>(std::stoul(c.align)));
+    if (c.multi) {
+      EXPECT_EQ(p1.count, 64u * 2048);
+      EXPECT_EQ(p2.start, p1.start + p1.count);
+      EXPECT_EQ(int64_t{p2.start} + p2.count, 160 * 2048);
+    } else {
+      EXPECT_EQ(int64_t{p1.start} + p1.count, 160 * 2048);
+      EXPECT_EQ(p2.count, 0u);
+    }
+    const fs::path part = ExtractPartition(img, 512);
+    const auto pbr = ReadBytes(part, 0, 512);
+    if (std::string(c.fileSystem) == "NTFS") {
+      EXPECT_EQ(std::string(pbr.begin() + 3, pbr.begin() + 11), "NTFS    ");
+    } else {
+      int st = 0;
+      const std::string fsck = Shell("fsck.fat -n " + part.string(), &st);
+      EXPECT_EQ(st, 0) << fsck;
+      EXPECT_EQ(Le32(pbr, 0x1C), p1.start);  // hidden sectors = partition start
+    }
+    EXPECT_EQ(pbr[510], 0x55);
+    EXPECT_EQ(pbr[511], 0xAA);
+  }
 }
 
 TEST_F(FormatJobTest, NotFormatInstallsOntoTheExistingVolumeOnly) {
