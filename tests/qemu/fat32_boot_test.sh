@@ -1,0 +1,82 @@
+#!/bin/bash
+# The FAT32 boot sectors on disks made by the format job (flashwright-cli on image files), booted
+# in qemu-system-x86_64 with SeaBIOS:
+#  - Clover / FAT32: the root file "boot" (fragmented, its entry in the root folder's second,
+#    non-adjacent cluster) starts at 2000:0200 with DL = 0x80; the key 6 starts "boot6"; the key
+#    7 (no boot7) falls back to "boot"; a chain cut short gives "Bad boot" instead of a jump; no
+#    file gives "No boot".
+#  - FreeDos: the job's own KERNEL.SYS shows its notice; a fragmented KERNEL.SYS of ours starts at
+#    0060:0000 with BL = 0x80 and SS:BP at the boot sector copy; no file gives "No KERNEL".
+# usage: fat32_boot_test.sh FLASHWRIGHT-CLI TEST-SOURCE-DIR USB-HDD+.bin
+set -u
+cli=$1 src=$2 usbhdd=$3
+for tool in qemu-system-x86_64 mcopy nasm python3; do
+  command -v $tool >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
+done
+work=$(mktemp -d /tmp/fw-fat32-boot.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+export MTOOLS_SKIP_CHECK=1
+# Only the image disks of this test: no block device of the machine is listed.
+export FLASHWRIGHT_BLOCK_DEVICES=
+fail() { echo "FAIL: $*"; exit 1; }
+boot() { python3 "$src/qemu_boot.py" "$@" --timeout 60 || fail "boot $*"; }
+payload() { # OUT TAG BLOCKS [KERNEL]
+  nasm -f bin ${4:+-DKERNEL} "-DTAG=\"$2\"" "-DBLOCKS=$3" -o "$1" "$src/fat32_payload.asm" ||
+    fail "payload $2"
+}
+format() { # IMG BOOT-RECORDS
+  "$cli" --settings "$work/settings.ini" --yes --no-pauses --image "$1" --create 100M format \
+    --boot-records "$2" --file-system FAT32 --align 2048 --multi-partitions 0 \
+    --data-set Not_Install >"$work/log" 2>&1 || { cat "$work/log"; fail "format $2"; }
+}
+# 40 files with long names (3 directory entries each), every other one of the last 20 deleted
+# and the free-cluster hint reset: the next file fills the holes and its entry lands in the
+# root folder's second cluster.
+fragment() { # IMG
+  for i in $(seq -w 0 39); do head -c 3072 /dev/zero >"$work/filler_long_name_$i.bin"; done
+  mcopy -i "$1@@1M" "$work"/filler_long_name_*.bin ::/ || fail "fillers"
+  for i in $(seq 20 2 38); do mdel -i "$1@@1M" "::filler_long_name_$i.bin" || fail "mdel"; done
+  python3 "$src/fat32_tool.py" hint "$1" 1048576
+}
+check_layout() { # IMG NAME LOWEST-ROOT-CLUSTER-OF-THE-ENTRY
+  read -r rootclusters where pieces < <(python3 "$src/fat32_tool.py" layout "$1" 1048576 "$2")
+  echo "root folder: $rootclusters clusters, entry in cluster #$where; file in $pieces pieces"
+  [ "$rootclusters" -ge 2 ] && [ "$where" -ge "$3" ] && [ "$pieces" -ge 3 ] ||
+    fail "the test disk is not fragmented as intended"
+}
+
+# Clover on FAT32.
+img=$work/clover.img
+format "$img" Clover
+if grep -q "no boot0 boot code" <(head -c 512 "$img"); then
+  # The job carries no Clover MBR in this build: sector 0 gets the USB-HDD+ code, which starts
+  # the active partition the same way.
+  echo "note: no boot0 in this build; sector 0 runs USB-HDD+"
+  dd if="$usbhdd" of="$img" bs=440 count=1 conv=notrunc status=none
+fi
+fragment "$img"
+payload "$work/boot.bin" BOOT 160
+payload "$work/boot6.bin" BOOT6 20
+mcopy -i "$img@@1M" "$work/boot.bin" ::boot || fail "mcopy boot"
+mcopy -i "$img@@1M" "$work/boot6.bin" ::boot6 || fail "mcopy boot6"
+check_layout "$img" "BOOT       " 1
+boot "$img" --serial "FW-BOOT OK"
+boot "$img" --serial "FW-BOOT6 OK" --key 6
+boot "$img" --serial "FW-BOOT OK" --key 7
+python3 "$src/fat32_tool.py" cut "$img" 1048576 "BOOT       " 5
+boot "$img" --screen "Bad boot"
+mdel -i "$img@@1M" ::boot ::boot6 || fail "mdel boot"
+boot "$img" --screen "No boot"
+
+# FreeDos.
+img=$work/freedos.img
+format "$img" FreeDos
+boot "$img" --screen "FreeDOS is not bundled in this build of Flashwright."
+fragment "$img"
+payload "$work/kernel.bin" KERNEL 100 kernel
+mcopy -o -i "$img@@1M" "$work/kernel.bin" ::KERNEL.SYS || fail "mcopy KERNEL.SYS"
+check_layout "$img" "KERNEL  SYS" 0
+boot "$img" --serial "FW-KERNEL OK"
+mdel -i "$img@@1M" ::KERNEL.SYS || fail "mdel KERNEL.SYS"
+boot "$img" --screen "No KERNEL"
+echo OK
