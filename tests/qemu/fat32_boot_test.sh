@@ -24,9 +24,9 @@ payload() { # OUT TAG BLOCKS [KERNEL]
   nasm -f bin ${4:+-DKERNEL} "-DTAG=\"$2\"" "-DBLOCKS=$3" -o "$1" "$src/fat32_payload.asm" ||
     fail "payload $2"
 }
-format() { # IMG BOOT-RECORDS
-  "$cli" --settings "$work/settings.ini" --yes --no-pauses --image "$1" --create 100M format \
-    --boot-records "$2" --file-system FAT32 --align 2048 --multi-partitions 0 \
+format() { # IMG BOOT-RECORDS [FILE-SYSTEM [SIZE]]
+  "$cli" --settings "$work/settings.ini" --yes --no-pauses --image "$1" --create "${4:-100M}" \
+    format --boot-records "$2" --file-system "${3:-FAT32}" --align 2048 --multi-partitions 0 \
     --data-set Not_Install >"$work/log" 2>&1 || { cat "$work/log"; fail "format $2"; }
 }
 # 40 files with long names (3 directory entries each), every other one of the last 20 deleted
@@ -67,6 +67,22 @@ python3 "$src/fat32_tool.py" cut "$img" 1048576 "BOOT       " 5
 boot "$img" --screen "Bad boot"
 mdel -i "$img@@1M" ::boot ::boot6 || fail "mdel boot"
 boot "$img" --screen "No boot"
+
+# Clover on FAT32-LBA on a 40 GiB disk (sparse), where the formatter picks 32 KiB clusters: a
+# "boot" that just fits below the top of conventional memory (SeaBIOS leaves 639 KiB: 522752
+# bytes from 0x20200) loads; a bigger one is refused before a sector is read over the BIOS data.
+img=$work/clover-lba.img
+format "$img" Clover FAT32-LBA 40G
+[ "$(od -An -tu1 -j $((1048576 + 13)) -N1 "$img" | tr -d ' ')" = 64 ] ||
+  fail "the FAT32-LBA volume does not have 64 sectors per cluster"
+grep -q "no boot0 boot code" <(head -c 512 "$img") &&
+  dd if="$usbhdd" of="$img" bs=440 count=1 conv=notrunc status=none
+payload "$work/big.bin" BOOT 1020
+mcopy -i "$img@@1M" "$work/big.bin" ::boot || fail "mcopy big boot"
+boot "$img" --serial "FW-BOOT OK"
+payload "$work/big.bin" BOOT 1022
+mcopy -o -i "$img@@1M" "$work/big.bin" ::boot || fail "mcopy too big boot"
+boot "$img" --screen "Bad boot"
 
 # FreeDos.
 img=$work/freedos.img

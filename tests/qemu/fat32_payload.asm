@@ -33,7 +33,7 @@ here:
         pop     word [cs:saved_ip]
         push    cs
         pop     ds
-        mov     ax, 0x7000              ; a stack away from the file and the loader
+        mov     ax, 0x1000              ; a stack below 0x20000: clear of the file and the loader
         mov     ss, ax
         mov     sp, 0xFFF0
         mov     al, 'C'
