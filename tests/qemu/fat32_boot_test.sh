@@ -11,12 +11,13 @@
 #    0060:0000 with BL = 0x80 and SS:BP at the boot sector copy; no file gives "No KERNEL".
 # usage: fat32_boot_test.sh FLASHWRIGHT-CLI TEST-SOURCE-DIR USB-HDD+.bin
 set -u
-cli=$1 src=$2 usbhdd=$3
+cli=$(realpath "$1") src=$(realpath "$2") usbhdd=$(realpath "$3")
 for tool in qemu-system-x86_64 mcopy nasm python3; do
   command -v $tool >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
 done
 work=$(mktemp -d /tmp/fw-fat32-boot.XXXXXX)
 trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1 # the program writes its download list into the current folder
 export MTOOLS_SKIP_CHECK=1
 # Only the image disks of this test: no block device of the machine is listed.
 export FLASHWRIGHT_BLOCK_DEVICES=
