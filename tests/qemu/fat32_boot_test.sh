@@ -8,7 +8,9 @@
 #  - Clover / FAT32-LBA with 32 KiB clusters: the largest file that fits below the top of
 #    conventional memory starts, a larger one gives "Bad boot".
 #  - FreeDos: the job's own KERNEL.SYS shows its notice; a fragmented KERNEL.SYS of ours starts at
-#    0060:0000 with BL = 0x80 and SS:BP at the boot sector copy; no file gives "No KERNEL".
+#    0060:0000 with BL = 0x80 and SS:BP at the boot sector copy; the largest kernel that stays
+#    clear of the boot sector's stack starts, a larger one gives "Bad KERNEL"; no file gives
+#    "No KERNEL".
 # usage: fat32_boot_test.sh FLASHWRIGHT-CLI TEST-SOURCE-DIR USB-HDD+.bin
 set -u
 cli=$(realpath "$1") src=$(realpath "$2") usbhdd=$(realpath "$3")
@@ -106,6 +108,14 @@ payload "$work/kernel.bin" KERNEL 100 kernel
 mcopy -o -i "$img@@$off" "$work/kernel.bin" ::KERNEL.SYS || fail "mcopy KERNEL.SYS"
 check_layout "$img" "KERNEL  SYS" 0
 boot "$img" --serial "FW-KERNEL OK"
+# The kernel may reach up to linear 0x27000 (158208 bytes from 0x600), just under the running
+# boot sector's stack; one that would reach further is refused.
+payload "$work/kernel.bin" KERNEL 308 kernel
+mcopy -o -i "$img@@$off" "$work/kernel.bin" ::KERNEL.SYS || fail "mcopy big KERNEL.SYS"
+boot "$img" --serial "FW-KERNEL OK"
+payload "$work/kernel.bin" KERNEL 310 kernel
+mcopy -o -i "$img@@$off" "$work/kernel.bin" ::KERNEL.SYS || fail "mcopy too big KERNEL.SYS"
+boot "$img" --screen "Bad KERNEL"
 mdel -i "$img@@$off" ::KERNEL.SYS || fail "mdel KERNEL.SYS"
 boot "$img" --screen "No KERNEL"
 echo OK
