@@ -17,7 +17,8 @@
 ; drive. Only as many sectors as the file's size needs are read. An empty file, one that does
 ; not fit below the top of conventional memory (INT 12h), a chain that ends before the file does
 ; or that holds a free cluster stop with a message. Disk reads use the INT 13h extensions (LBA,
-; function 42h). Every failure prints a short line through INT 10h teletype output and halts.
+; function 42h); a BIOS without them fails the first read. Every failure prints a short line
+; through INT 10h teletype output ("No boot", "Read error", "Bad boot") and halts.
 bits 16
 org 0x7C00
 

@@ -17,8 +17,9 @@
 ; SS:BP at the boot sector copy. Only as many sectors as the file's size needs are read, and the
 ; kernel must end below linear 0x27000 (about 154 KiB), under this sector's stack. An empty file,
 ; one that is too big, a chain that ends before the file does or that holds a free cluster stop
-; with a message. Disk reads use the INT 13h extensions (LBA, function 42h). Every failure prints
-; a short line through INT 10h teletype output and halts.
+; with a message. Disk reads use the INT 13h extensions (LBA, function 42h); a BIOS without them
+; fails the first read. Every failure prints a short line through INT 10h teletype output
+; ("No KERNEL", "Read error", "Bad KERNEL") and halts.
 bits 16
 org 0x7C00
 
