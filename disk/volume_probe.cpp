@@ -39,11 +39,33 @@ void AppendUtf8(std::string& out, uint32_t c) {
   } else if (c < 0x800) {
     out += static_cast<char>(0xC0 | (c >> 6));
     out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
+  } else if (c < 0x10000) {
     out += static_cast<char>(0xE0 | (c >> 12));
     out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
   }
+}
+
+// UTF-16 code units (surrogate pairs joined; a lone surrogate becomes U+FFFD) as UTF-8.
+std::string Utf16ToUtf8(const std::vector<uint16_t>& units) {
+  std::string out;
+  for (size_t i = 0; i < units.size(); ++i) {
+    uint32_t c = units[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;
+    }
+    AppendUtf8(out, c);
+  }
+  return out;
 }
 
 // The volume-label entry (attribute 0x08) among `count` 32-byte FAT directory entries.
@@ -125,6 +147,112 @@ VolumeFacts ProbeExfat(BlockDevice& dev, const uint8_t* bs) {
   return f;
 }
 
+// NTFS keeps its label in the VOLUME_NAME attribute (0x60) of MFT record 3 ($Volume).
+std::string NtfsLabel(BlockDevice& dev, const uint8_t* bs) {
+  const uint32_t bps = Le16(bs + 11);
+  if (bps < 256 || bps > 4096 || (bps & (bps - 1)) != 0) return "";
+  const uint8_t spc = bs[13];
+  uint64_t clusterBytes = 0;
+  if (spc == 0) return "";
+  if (spc <= 128) {
+    clusterBytes = static_cast<uint64_t>(spc) * bps;
+  } else {
+    const uint32_t shift = 256u - spc;
+    if (shift > 31) return "";
+    clusterBytes = 1ull << shift;
+  }
+  if (clusterBytes > (1ull << 31)) return "";
+  const auto perRecord = static_cast<int8_t>(bs[64]);
+  uint64_t recordBytes = 0;
+  if (perRecord > 0) {
+    recordBytes = static_cast<uint64_t>(perRecord) * clusterBytes;
+  } else {
+    if (-perRecord < 9 || -perRecord > 16) return "";
+    recordBytes = 1ull << -perRecord;
+  }
+  if (recordBytes < 512 || recordBytes > 65536) return "";
+  uint64_t mftCluster = 0;
+  std::memcpy(&mftCluster, bs + 48, 8);  // little-endian host
+  if (mftCluster == 0 || mftCluster > dev.SizeBytes() / clusterBytes) return "";
+  std::vector<uint8_t> r(static_cast<size_t>(recordBytes));
+  if (!ReadExact(dev, mftCluster * clusterBytes + 3 * recordBytes, r.data(), r.size())) return "";
+  if (std::memcmp(r.data(), "FILE", 4) != 0) return "";
+  // Undo the update-sequence fixups: the last two bytes of every 512-byte stride.
+  const uint16_t usaOffset = Le16(&r[4]);
+  const uint16_t usaCount = Le16(&r[6]);
+  if (usaCount == 0 || usaOffset + 2ull * usaCount > r.size() || (usaCount - 1ull) * 512 > r.size())
+    return "";
+  for (uint32_t i = 1; i < usaCount; ++i) {
+    const size_t end = i * 512ull - 2;
+    if (r[end] != r[usaOffset] || r[end + 1] != r[usaOffset + 1]) return "";  // torn record
+    r[end] = r[usaOffset + 2 * i];
+    r[end + 1] = r[usaOffset + 2 * i + 1];
+  }
+  size_t at = Le16(&r[20]);
+  while (at + 24 <= r.size()) {
+    const uint32_t type = Le32(&r[at]);
+    const uint32_t length = Le32(&r[at + 4]);
+    if (type == 0xFFFFFFFF || length < 24 || length > r.size() - at) break;
+    if (type == 0x60 && r[at + 8] == 0) {
+      const uint32_t valueLength = Le32(&r[at + 16]);
+      const uint16_t valueOffset = Le16(&r[at + 20]);
+      if (valueOffset + static_cast<uint64_t>(valueLength) > length) return "";
+      std::vector<uint16_t> units;
+      for (uint32_t k = 0; k + 1 < valueLength; k += 2)
+        units.push_back(Le16(&r[at + valueOffset + k]));
+      return Trim(Utf16ToUtf8(units));
+    }
+    at += length;
+  }
+  return "";
+}
+
+// A UDF dstring: compression id 8 (one byte a character) or 16 (UTF-16 big-endian), the used
+// length in its last byte.
+std::string UdfDString(const uint8_t* p, size_t size) {
+  const size_t used = p[size - 1];
+  if (used < 2 || used > size - 1) return "";
+  std::vector<uint16_t> units;
+  if (p[0] == 8) {
+    for (size_t i = 1; i < used; ++i) units.push_back(p[i]);
+  } else if (p[0] == 16) {
+    for (size_t i = 1; i + 1 < used; i += 2)
+      units.push_back(static_cast<uint16_t>((p[i] << 8) | p[i + 1]));
+  } else {
+    return "";
+  }
+  return Trim(Utf16ToUtf8(units));
+}
+
+// The UDF label: the logical volume identifier of the main volume descriptor sequence (the
+// primary volume identifier when there is no logical one). The anchor sits at block 256; the
+// block size is whichever of 512..4096 puts a valid anchor there.
+std::string UdfLabel(BlockDevice& dev) {
+  for (uint32_t bs = 512; bs <= 4096; bs *= 2) {
+    uint8_t a[512];
+    if (!ReadExact(dev, 256ull * bs, a, sizeof a)) continue;
+    if (Le16(a) != 2 || Le32(a + 12) != 256) continue;
+    const uint32_t length = Le32(a + 16);
+    const uint32_t location = Le32(a + 20);
+    std::string primary;
+    const uint32_t blocks = length / bs < 64 ? length / bs : 64;
+    std::vector<uint8_t> d(bs);
+    for (uint32_t i = 0; i < blocks; ++i) {
+      if (!ReadExact(dev, (static_cast<uint64_t>(location) + i) * bs, d.data(), d.size())) break;
+      const uint16_t tag = Le16(d.data());
+      if (Le32(&d[12]) != location + i) break;
+      if (tag == 8) break;  // terminating descriptor
+      if (tag == 1 && primary.empty()) primary = UdfDString(&d[24], 32);
+      if (tag == 6) {
+        const std::string logical = UdfDString(&d[84], 128);
+        if (!logical.empty()) return logical;
+      }
+    }
+    return primary;
+  }
+  return "";
+}
+
 bool IsUdf(BlockDevice& dev) {
   // Volume recognition sequence: 2048-byte descriptors from byte 32768.
   uint8_t d[8];
@@ -152,13 +280,17 @@ VolumeFacts ProbeVolume(BlockDevice& dev) {
   if (!ReadExact(dev, 0, bs.data(), bs.size())) return f;
   if (std::memcmp(&bs[3], "NTFS    ", 8) == 0) {
     f.FileSystem = "NTFS";
+    f.VolumeName = NtfsLabel(dev, bs.data());
     return f;
   }
   if (std::memcmp(&bs[3], "EXFAT   ", 8) == 0) return ProbeExfat(dev, bs.data());
   const bool bootSig = bs[510] == 0x55 && bs[511] == 0xAA;
   if (bootSig && std::memcmp(&bs[82], "FAT32   ", 8) == 0) return ProbeFat(dev, bs.data(), true);
   if (bootSig && std::memcmp(&bs[54], "FAT1", 4) == 0) return ProbeFat(dev, bs.data(), false);
-  if (IsUdf(dev)) f.FileSystem = "UDF";
+  if (IsUdf(dev)) {
+    f.FileSystem = "UDF";
+    f.VolumeName = UdfLabel(dev);
+  }
   return f;
 }
 
