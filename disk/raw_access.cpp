@@ -98,6 +98,22 @@ bool HoldsSystemLetter(const std::string& letters) {
 
 std::string PhysicalPath(int32_t n) { return "\\\\.\\PHYSICALDRIVE" + std::to_string(n); }
 
+// Byte offset and byte count of a sector range on `dev`; false when the numbers are negative,
+// overflow, or the range starts beyond the device's end. A count too large to multiply must not
+// wrap around into a small transfer that then reports success.
+bool SectorRange(const BlockDevice* dev, int64_t SectorSize, int64_t StartSector, int64_t nSectors,
+                 uint64_t* offset, uint64_t* count) {
+  if (!dev || SectorSize <= 0 || StartSector < 0 || nSectors < 0) return false;
+  int64_t off = 0, len = 0;
+  if (__builtin_mul_overflow(StartSector, SectorSize, &off) ||
+      __builtin_mul_overflow(nSectors, SectorSize, &len))
+    return false;
+  if (static_cast<uint64_t>(off) > dev->SizeBytes()) return false;
+  *offset = static_cast<uint64_t>(off);
+  *count = static_cast<uint64_t>(len);
+  return true;
+}
+
 }  // namespace
 
 DriveHandle GetDriveHandle(int32_t DiskNumber, const std::string& DriveLetter, bool ForWrite,
@@ -226,13 +242,11 @@ int64_t read_sectors(DriveHandle handle, int64_t SectorSize, int64_t StartSector
   const std::string what = "StartSector:" + std::to_string(StartSector) +
                            ", nSectors:" + std::to_string(nSectors) +
                            ", SectorSize:" + std::to_string(SectorSize);
-  if (!dev || SectorSize <= 0 || StartSector < 0 || nSectors < 0 ||
-      static_cast<uint64_t>(StartSector) > dev->SizeBytes() / static_cast<uint64_t>(SectorSize)) {
+  uint64_t offset = 0, want = 0;
+  if (!SectorRange(dev, SectorSize, StartSector, nSectors, &offset, &want)) {
     FW_LOG("read_sectors: Could not access sector " + std::to_string(StartSector));
     return 0;
   }
-  const uint64_t offset = static_cast<uint64_t>(StartSector * SectorSize);
-  const uint64_t want = static_cast<uint64_t>(nSectors * SectorSize);
   // A read reaching past the end moves what there is, as a file read would.
   const uint64_t avail = dev->SizeBytes() - offset;
   const size_t len = static_cast<size_t>(want < avail ? want : avail);
@@ -251,13 +265,12 @@ int64_t write_sectors(DriveHandle handle, int64_t SectorSize, int64_t StartSecto
   const std::string what = " StartSector:" + std::to_string(StartSector) +
                            ", nSectors:" + std::to_string(nSectors) +
                            ", SectorSize:" + std::to_string(SectorSize);
-  if (!dev || SectorSize <= 0 || StartSector < 0 || nSectors < 0 ||
-      static_cast<uint64_t>(StartSector) > dev->SizeBytes() / static_cast<uint64_t>(SectorSize)) {
+  uint64_t offset = 0, want = 0;
+  if (!SectorRange(dev, SectorSize, StartSector, nSectors, &offset, &want)) {
     FW_LOG("write_sectors: Could not access sector " + std::to_string(StartSector));
     return 0;
   }
-  const uint64_t offset = static_cast<uint64_t>(StartSector * SectorSize);
-  const uint64_t want = static_cast<uint64_t>(nSectors * SectorSize);
+  // A range reaching past the end writes nothing: WriteAt refuses it whole.
   const int64_t put = dev->WriteAt(offset, Buffer, static_cast<size_t>(want));
   if (put >= 0 && static_cast<uint64_t>(put) == want) return put;
   FW_LOG("write_sectors: " + std::string(std::strerror(dev->LastError() ? dev->LastError() : EIO)) +

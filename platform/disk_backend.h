@@ -28,6 +28,9 @@ struct DiskInfo {
   bool systemDisk = false;
   // Byte offset (from the start of the disk) of the partition mounted at "/", or -1.
   int64_t rootPartitionOffset = -1;
+  // The kernel's media sequence number when the disk was listed (0 = unknown). Open() refuses a
+  // disk whose number has changed since: another stick, or another file on the same loop device.
+  uint64_t diskSeq = 0;
 };
 
 // An exclusive claim on a whole disk; released when destroyed.

@@ -171,14 +171,91 @@ int BusCodeOf(const std::string& sysPath, const std::string& root, const std::st
   return 0;
 }
 
+// The exclusive claim: the O_EXCL descriptors of the disk and of every loop device that shows
+// bytes of the same backing file.
 class ExclLock final : public DiskLock {
  public:
-  explicit ExclLock(int fd) : fd_(fd) {}
-  ~ExclLock() override { ::close(fd_); }
+  explicit ExclLock(std::vector<int> fds) : fds_(std::move(fds)) {}
+  ~ExclLock() override {
+    for (int fd : fds_) ::close(fd);
+  }
 
  private:
-  int fd_;
+  std::vector<int> fds_;
 };
+
+// A loop device and the byte range of its backing file that it shows.
+struct LoopWindow {
+  std::string name;
+  std::string dev;   // "7:1"
+  std::string file;  // identity of the backing file: "dev:ino", or its path when it is gone
+  uint64_t start = 0;
+  uint64_t end = 0;
+};
+
+std::vector<LoopWindow> ReadLoopWindows(const std::string& root) {
+  std::vector<LoopWindow> out;
+  for (const std::string& name : ListDir(Join(root, "/sys/block"))) {
+    if (!StartsWith(name, "loop")) continue;
+    const std::string sys = Join(root, "/sys/block/" + name);
+    const std::string backing = ReadLine(sys + "/loop/backing_file");
+    if (backing.empty()) continue;
+    LoopWindow w;
+    w.name = name;
+    w.dev = ReadLine(sys + "/dev");
+    struct stat st {};
+    if (::stat(backing.c_str(), &st) == 0)
+      w.file = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    else
+      w.file = "path:" + backing;
+    w.start = std::strtoull(ReadLine(sys + "/loop/offset").c_str(), nullptr, 10);
+    w.end = w.start + std::strtoull(ReadLine(sys + "/size").c_str(), nullptr, 10) * 512;
+    out.push_back(w);
+  }
+  return out;
+}
+
+const LoopWindow* FindLoop(const std::vector<LoopWindow>& all, const std::string& name) {
+  for (const LoopWindow& w : all)
+    if (w.name == name) return &w;
+  return nullptr;
+}
+
+// The other loop devices over bytes of the same file as loop `name`. The kernel sees no relation
+// between them, so they are to a loop disk what partitions are to a stick: while one of them is
+// mounted or held, writing the disk would pull the ground from under its user.
+std::vector<LoopWindow> OverlappingLoops(const std::vector<LoopWindow>& all,
+                                         const std::string& name) {
+  std::vector<LoopWindow> out;
+  const LoopWindow* me = FindLoop(all, name);
+  if (!me) return out;
+  for (const LoopWindow& w : all)
+    if (w.name != name && w.file == me->file && w.start < me->end && me->start < w.end)
+      out.push_back(w);
+  return out;
+}
+
+// The kernel's media sequence number of an open disk; 0 when it does not tell.
+uint64_t DiskSeqOf(int fd) {
+#ifdef BLKGETDISKSEQ
+  uint64_t seq = 0;
+  if (::ioctl(fd, BLKGETDISKSEQ, &seq) == 0) return seq;
+#else
+  (void)fd;
+#endif
+  return 0;
+}
+
+// False (and logged) when the device behind `fd` is no longer the disk the inventory listed.
+bool SameDisk(const DiskInfo& disk, int fd) {
+  const uint64_t seq = disk.diskSeq ? DiskSeqOf(fd) : 0;
+  if (seq != 0 && seq != disk.diskSeq) {
+    FW_LOG(disk.name + " is another disk than the one listed (media sequence " +
+           std::to_string(disk.diskSeq) + ", now " + std::to_string(seq) + "); not opened");
+    return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -208,6 +285,7 @@ std::vector<DiskInfo> BlockDiskBackend::Enumerate(bool* accessDenied) {
   std::vector<DiskInfo> out;
   const std::vector<MountEntry> mounts = ReadMounts(root_);
   const std::vector<std::string> swaps = ReadSwaps(root_);
+  const std::vector<LoopWindow> loops = ReadLoopWindows(root_);
   // Devices of the system mount points, by device number (real root only: catches /dev/root).
   std::vector<std::string> systemDevs;
   if (root_ == "/")
@@ -235,6 +313,7 @@ std::vector<DiskInfo> BlockDiskBackend::Enumerate(bool* accessDenied) {
       continue;
     }
     d.DiskLength = sectors512 * 512;
+    d.diskSeq = std::strtoull(ReadLine(sys + "/diskseq").c_str(), nullptr, 10);
     const int lbs = std::atoi(ReadLine(sys + "/queue/logical_block_size").c_str());
     d.BytesPerSector = (lbs >= 512 && lbs <= 65536) ? static_cast<uint32_t>(lbs) : 512;
     d.DriveType = ReadLine(sys + "/removable") == "1" ? 2 : 3;
@@ -263,6 +342,17 @@ std::vector<DiskInfo> BlockDiskBackend::Enumerate(bool* accessDenied) {
     const std::string diskDev = ReadLine(sys + "/dev");
     std::string why;
     if (!ListDir(sys + "/holders").empty()) why = "the disk has holders";
+    // Loop devices over the same file count as partitions (the whole disk when they start
+    // before it).
+    const LoopWindow* self = FindLoop(loops, name);
+    for (const LoopWindow& w : OverlappingLoops(loops, name)) {
+      SysPartition p;
+      p.name = w.name;
+      p.dev = w.dev;
+      p.startBytes = w.start >= self->start ? static_cast<int64_t>(w.start - self->start) : -1;
+      p.hasHolders = !ListDir(Join(root_, "/sys/block/" + w.name + "/holders")).empty();
+      parts.push_back(p);
+    }
     auto matches = [&](const std::string& srcName, const std::string& srcDev, int64_t* offset) {
       if (srcName == name || (!srcDev.empty() && srcDev == diskDev)) return true;
       for (const SysPartition& p : parts)
@@ -321,9 +411,22 @@ std::unique_ptr<BlockDevice> BlockDiskBackend::Open(const DiskInfo& disk, bool f
     if (error) *error = ENOTBLK;
     return nullptr;
   }
+  if (!SameDisk(disk, fd)) {
+    ::close(fd);
+    if (error) *error = ENODEV;
+    return nullptr;
+  }
   auto dev = std::make_unique<FdDevice>(fd, 0, 0);
   if (dev->SizeBytes() == 0) {
+    FW_LOG(disk.name + ": no medium");
     if (error) *error = ENOMEDIUM;
+    return nullptr;
+  }
+  if (disk.DiskLength > 0 && dev->SizeBytes() != static_cast<uint64_t>(disk.DiskLength)) {
+    // Its partitions were read for the old size; a fresh inventory must look again.
+    FW_LOG(disk.name + " changed size since it was listed (" + std::to_string(disk.DiskLength) +
+           ", now " + std::to_string(dev->SizeBytes()) + " bytes); not opened");
+    if (error) *error = ENODEV;
     return nullptr;
   }
   return dev;
@@ -335,7 +438,27 @@ std::unique_ptr<DiskLock> BlockDiskBackend::Lock(const DiskInfo& disk, int* erro
     if (error) *error = errno;
     return nullptr;
   }
-  return std::make_unique<ExclLock>(fd);
+  std::vector<int> fds{fd};
+  auto giveUp = [&](int code) {
+    for (int f : fds) ::close(f);
+    if (error) *error = code;
+    return nullptr;
+  };
+  if (!SameDisk(disk, fd)) return giveUp(ENODEV);
+  if (StartsWith(disk.name, "loop")) {
+    for (const LoopWindow& w : OverlappingLoops(ReadLoopWindows(root_), disk.name)) {
+      const int wfd = ::open(Join(root_, "/dev/" + w.name).c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+      if (wfd < 0) {
+        const int code = errno;
+        if (code == ENOENT) continue;  // no node: nothing can use it through /dev
+        FW_LOG(disk.name + ": " + w.name + " over the same file is in use (" +
+               std::to_string(code) + ")");
+        return giveUp(code);
+      }
+      fds.push_back(wfd);
+    }
+  }
+  return std::make_unique<ExclLock>(std::move(fds));
 }
 
 bool BlockDiskBackend::Dismount(const DiskInfo& disk, int64_t offset, int* error) {
@@ -347,6 +470,15 @@ bool BlockDiskBackend::Dismount(const DiskInfo& disk, int64_t offset, int* error
     if (offset < 0 || start == offset) names.push_back(sub);
   }
   if (offset < 0) names.push_back(disk.name);
+  if (StartsWith(disk.name, "loop")) {
+    // A loop device over the same file that shows the partition (or more) is its mount source.
+    const std::vector<LoopWindow> loops = ReadLoopWindows(root_);
+    const LoopWindow* self = FindLoop(loops, disk.name);
+    for (const LoopWindow& w : OverlappingLoops(loops, disk.name)) {
+      const uint64_t at = self->start + static_cast<uint64_t>(offset < 0 ? 0 : offset);
+      if (offset < 0 || (w.start <= at && at < w.end)) names.push_back(w.name);
+    }
+  }
   bool ok = true;
   for (const MountEntry& m : ReadMounts(root_)) {
     if (std::find(names.begin(), names.end(), m.sourceName) == names.end()) continue;
