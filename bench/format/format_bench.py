@@ -85,10 +85,13 @@ class Steps:
 
 
 def fresh_image(path, size):
+    """A new sparse image; what earlier runs left dirty is written out first, so that no run
+    pays for the write-back of another."""
     if os.path.exists(path):
         os.remove(path)
     with open(path, "wb") as f:
         f.truncate(size)
+    os.sync()
 
 
 def fsync_seconds(path):
@@ -146,14 +149,14 @@ def loop_window(img, start, count):
     return out.strip()
 
 
-def run_job(args, img, fs, two, zip_path, work, memory=False):
+def run_job(args, img, fs, two, zip_path, work, full=False, memory=False):
     settings = os.path.join(work, "bench.ini")
     if os.path.exists(settings):
         os.remove(settings)
     argv = [args.cli, "--settings", settings, "--yes", "--no-pauses", "--image", img, "format",
             "--boot-records", "Clover", "--file-system", fs, "--align", "2048",
             "--multi-partitions", "1" if two else "0", "--boot-size", str(BOOT_MB),
-            "--label", LABEL, "--quick-format", "1"]
+            "--label", LABEL, "--quick-format", "0" if full else "1"]
     argv += ["--data-set", "Local", "--local-distr", zip_path] if zip_path else \
         ["--data-set", "Not_Install"]
     s, kib, out = run(argv, cwd=work, memory=memory)
@@ -162,10 +165,12 @@ def run_job(args, img, fs, two, zip_path, work, memory=False):
     return s + fsync_seconds(img), kib
 
 
-def run_pipeline(img, size, fs, parts, cluster, boot, zip_path, work, memory=False):
+def run_pipeline(img, size, fs, parts, cluster, boot, zip_path, work, full=False,
+                 memory=False):
     """The same drive made with the ordinary tools, with the job's cluster size. `boot` holds
     the boot code the job wrote (MBR code, and the volume's first boot sectors) so that the
-    same bytes are placed.
+    same bytes are placed. A full format zeroes the data area: mkfs.exfat -f does so itself,
+    for FAT32 dd zeroes the partition before mkfs.fat.
 
     mkfs.fat needs the cluster size and the hidden sectors given: with --offset it sizes
     clusters by the whole image (32 KiB clusters for a 512 MiB partition on a 64 GiB image,
@@ -186,10 +191,15 @@ def run_pipeline(img, size, fs, parts, cluster, boot, zip_path, work, memory=Fal
         dev = st("losetup", ["losetup", "-f", "--show", "-o", str(p1 * SECTOR), "--sizelimit",
                              str(n1 * SECTOR), img]).strip()
         try:
-            st("mkfs", ["mkfs.exfat", "-L", LABEL, "-c", str(cluster), dev])
+            st("mkfs", ["mkfs.exfat", "-L", LABEL, "-c", str(cluster)] + (["-f"] if full else [])
+               + [dev])
         finally:
             st("losetup", ["losetup", "-d", dev])
     else:
+        if full:
+            st("dd zero", ["dd", "if=/dev/zero", f"of={img}", "bs=4M", f"seek={p1 * SECTOR}",
+                           f"count={n1 * SECTOR}", "oflag=seek_bytes", "iflag=count_bytes",
+                           "conv=notrunc", "status=none"])
         st("mkfs", ["mkfs.fat", "-F", "32", "-n", LABEL, "-s", str(cluster // SECTOR), "-h",
                     str(p1), f"--offset={p1}", img, str(n1 // 2)])
 
@@ -249,7 +259,9 @@ def check_job_result(args, img, fs, parts, zip_files):
         finally:
             run(["losetup", "-d", dev])
     if zip_files:
-        root = run([args.cli, "volume", f"{img}@{p1 * SECTOR}", "ls", "/"], check=False)[2]
+        work = os.path.dirname(img)
+        root = run([args.cli, "--settings", os.path.join(work, "bench.ini"), "volume",
+                    f"{img}@{p1 * SECTOR}", "ls", "/"], check=False, cwd=work)[2]
         for name in ("EFI", ".metadata_never_index", ".fseventsd"):
             if name not in root:
                 notes.append(f"no {name} on the volume")
@@ -296,65 +308,24 @@ def main():
     sizes = []
     for s in args.sizes.split(","):
         sizes.append(int(s[:-1]) * GIB if s.upper().endswith("G") else int(s))
-    ours_img = os.path.join(work, "job.img")
-    ref_img = os.path.join(work, "tools.img")
-    boot = os.path.join(work, "boot.bin")
     rows = []
     try:
         for size in sizes:
             for fs in ["FAT32", "exFAT"]:
-                for two in [True, False]:
-                    for with_data in [False, True]:
-                        z = zip_path if with_data else None
-                        ours_t, ours_m, ref_t, ref_m, parts_t = [], [], [], [], {}
-                        notes = []
-                        # The last run only measures memory.
-                        for i in range(args.runs + 1):
-                            fresh_image(ours_img, size)
-                            s, kib = run_job(args, ours_img, fs, two, z, work, i == args.runs)
-                            (ours_m if i == args.runs else ours_t).append(kib if i == args.runs
-                                                                          else s)
-                        parts = partitions(ours_img)
-                        notes += check_job_result(args, ours_img, fs, parts, zip_files if z else 0)
-                        ours_cluster = cluster_bytes(ours_img, parts[0][0], fs)
-                        # The boot code the job placed: MBR, then the volume's first sectors.
-                        with open(boot, "wb") as f:
-                            f.write(read_at(ours_img, 0, SECTOR))
-                            f.write(read_at(ours_img, parts[0][0] * SECTOR, 2 * SECTOR))
-                        ours_listing = mdir_listing(ours_img, parts[0][0]) if fs != "exFAT" \
-                            else None
-                        os.remove(ours_img)
-                        ref_cluster = 0
-                        if fs == "exFAT" and not have_loop():
-                            ref_t = []
-                        else:
-                            for i in range(args.runs + 1):
-                                fresh_image(ref_img, size)
-                                st = run_pipeline(ref_img, size, fs, parts, ours_cluster, boot,
-                                                  z, work, i == args.runs)
-                                if i == args.runs:
-                                    ref_m.append(st.peak_kib)
-                                    continue
-                                ref_t.append(st.seconds)
-                                for k, v in st.parts.items():
-                                    parts_t.setdefault(k, []).append(v)
-                            ref_cluster = cluster_bytes(ref_img, parts[0][0], fs)
-                            if ours_listing is not None and z:
-                                if len(mdir_listing(ref_img, parts[0][0])) != len(ours_listing):
-                                    notes.append("root listings differ from the tools' result")
-                            os.remove(ref_img)
-                        rows.append(dict(
-                            size=size, fs=fs, two=two, data=with_data,
-                            ours=statistics.median(ours_t), ours_kib=max(ours_m),
-                            ref=statistics.median(ref_t) if ref_t else None,
-                            ref_kib=max(ref_m) if ref_m else None,
-                            parts={k: statistics.median(v) for k, v in parts_t.items()},
-                            clusters=(ours_cluster, ref_cluster), notes=notes))
-                        print_row(rows[-1], header=len(rows) == 1)
+                # (two partitions, data set, full format); a full format writes the whole
+                # partition, so it runs on the small images only.
+                variants = [(True, False, False), (True, True, False), (False, False, False),
+                            (False, True, False)]
+                if size <= 4 * GIB:
+                    variants.append((False, False, True))
+                for two, with_data, full in variants:
+                    rows.append(bench_case(args, work, size, fs, two,
+                                           zip_path if with_data else None, zip_files, full))
+                    print_row(rows[-1], header=len(rows) == 1)
     finally:
-        for p in (ours_img, ref_img):
-            if os.path.exists(p):
-                os.remove(p)
+        for name in ("job.img", "tools.img"):
+            if os.path.exists(os.path.join(work, name)):
+                os.remove(os.path.join(work, name))
         if not args.keep and not args.work:
             shutil.rmtree(work, ignore_errors=True)
     print()
@@ -362,7 +333,7 @@ def main():
     for r in rows:
         if not r["data"]:
             continue
-        base = next(b for b in rows if not b["data"] and
+        base = next(b for b in rows if not b["data"] and not b["full"] and
                     (b["size"], b["fs"], b["two"]) == (r["size"], r["fs"], r["two"]))
         case = f"{r['size'] // GIB} GiB {r['fs']} {'two' if r['two'] else 'one'}"
         line = f"  {case:<22} job {r['ours'] - base['ours']:7.3f} s"
@@ -379,12 +350,60 @@ def main():
           "boot checksum sector.")
 
 
+def bench_case(args, work, size, fs, two, zip_path, zip_files, full):
+    """Runs one case on both sides; returns its row for the table."""
+    ours_img = os.path.join(work, "job.img")
+    ref_img = os.path.join(work, "tools.img")
+    boot = os.path.join(work, "boot.bin")
+    ours_t, ours_m, ref_t, ref_m, parts_t = [], [], [], [], {}
+    # The last run of each side only measures memory.
+    for i in range(args.runs + 1):
+        fresh_image(ours_img, size)
+        s, kib = run_job(args, ours_img, fs, two, zip_path, work, full, i == args.runs)
+        if i == args.runs:
+            ours_m.append(kib)
+        else:
+            ours_t.append(s)
+    parts = partitions(ours_img)
+    notes = check_job_result(args, ours_img, fs, parts, zip_files if zip_path else 0)
+    ours_cluster = cluster_bytes(ours_img, parts[0][0], fs)
+    # The boot code the job placed: MBR, then the volume's first sectors.
+    with open(boot, "wb") as f:
+        f.write(read_at(ours_img, 0, SECTOR))
+        f.write(read_at(ours_img, parts[0][0] * SECTOR, 2 * SECTOR))
+    ours_listing = mdir_listing(ours_img, parts[0][0]) if fs != "exFAT" else None
+    os.remove(ours_img)
+    ref_cluster = 0
+    if fs != "exFAT" or have_loop():
+        for i in range(args.runs + 1):
+            fresh_image(ref_img, size)
+            st = run_pipeline(ref_img, size, fs, parts, ours_cluster, boot, zip_path, work, full,
+                              i == args.runs)
+            if i == args.runs:
+                ref_m.append(st.peak_kib)
+                continue
+            ref_t.append(st.seconds)
+            for k, v in st.parts.items():
+                parts_t.setdefault(k, []).append(v)
+        ref_cluster = cluster_bytes(ref_img, parts[0][0], fs)
+        if ours_listing is not None and zip_path:
+            if len(mdir_listing(ref_img, parts[0][0])) != len(ours_listing):
+                notes.append("root listings differ from the tools' result")
+        os.remove(ref_img)
+    return dict(size=size, fs=fs, two=two, data=zip_path is not None, full=full,
+                ours=statistics.median(ours_t), ours_kib=max(ours_m),
+                ref=statistics.median(ref_t) if ref_t else None,
+                ref_kib=max(ref_m) if ref_m else None,
+                parts={k: statistics.median(v) for k, v in parts_t.items()},
+                clusters=(ours_cluster, ref_cluster), notes=notes)
+
+
 def print_row(r, header=False):
     if header:
         print(f"{'case':<30} {'job s':>8} {'tools s':>8} {'ratio':>7} {'job MiB':>8} "
               f"{'tools MiB':>9} {'ratio':>6}  clusters job/tools  tools' steps (s)")
     case = f"{r['size'] // GIB} GiB {r['fs']} {'two' if r['two'] else 'one'}" + \
-        (" +data" if r["data"] else "")
+        (" +data" if r["data"] else "") + (" full" if r["full"] else "")
     if r["fs"] == "exFAT" and r["data"]:
         case += "*"
     if r["ref"] is None:
