@@ -115,7 +115,7 @@ TEST_F(LoopDiskTest, TransfersAtTheDiskEnd) {
     EXPECT_EQ(write_sectors(h, ss, sectors + 5, 1, data.data()), 0);
     // Counts whose byte size does not fit in 64 bits must not wrap into a small transfer
     // (2^64 / ss + 1 sectors would come out as exactly one sector).
-    const int64_t wrapping = static_cast<int64_t>(UINT64_MAX / ss + 1);
+    const int64_t wrapping = static_cast<int64_t>(UINT64_MAX / ss + 2);
     EXPECT_EQ(write_sectors(h, ss, 0, wrapping, data.data()), 0);
     EXPECT_EQ(read_sectors(h, ss, 0, wrapping, buf.data()), 0);
     EXPECT_EQ(write_sectors(h, ss, INT64_MAX / 2, 1, data.data()), 0);
