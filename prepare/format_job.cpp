@@ -315,6 +315,7 @@ bool FormatJob::FormatFirstPartition() {
     Fail(CancelMainThread ? "cancelled while formatting" : "formatting " + L + " failed");
     return false;
   }
+  JobSetFirstPartitionTypeForFileSystem(hPhysicalDrive_, disk.BytesPerSector, fs);
   if (s_.FileSystem == "FAT32-LBA")
     JobSetFirstPartitionTypeLba(hPhysicalDrive_, disk.BytesPerSector);
   Pause(500);

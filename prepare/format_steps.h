@@ -23,6 +23,10 @@ JobBootImages JobSelectBootImages(const std::string& bootRecords, const std::str
 // 1 when the volume with letter L is formatted; 0 on failure or cancel.
 int JobFormatDrive(const std::string& L, const std::string& fileSystem, const std::string& label,
                    int quick, int clusterSize);
+// Sets the type byte of partition 1 in sector 0 to the formatted file system's: 0x0B for FAT32,
+// 0x07 for exFAT and NTFS (others keep 0x06).
+void JobSetFirstPartitionTypeForFileSystem(DriveHandle physical, int64_t bytesPerSector,
+                                           const std::string& fileSystem);
 // Sets the type byte of partition 1 in sector 0 to 0x0C.
 void JobSetFirstPartitionTypeLba(DriveHandle physical, int64_t bytesPerSector);
 // Reads the volume's boot sector(s), merges the chosen boot code and writes it back (for exFAT

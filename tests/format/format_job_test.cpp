@@ -265,6 +265,7 @@ TEST_F(FormatJobTest, CloverExfatOn4096ByteSectors) {
   ASSERT_TRUE(LastFormatOutcome().ok) << LastFormatOutcome().failure;
   const Slot p1 = SlotOf(img, 0);
   EXPECT_EQ(p1.start, 4096u);
+  EXPECT_EQ(p1.type, 0x07);
   EXPECT_EQ(int64_t{p1.start} + p1.count, 512 * MiB / 4096);
   EXPECT_EQ(SlotOf(img, 1).count, 0u);
   const fs::path part = ExtractPartition(img, 4096);
@@ -483,6 +484,11 @@ TEST_F(FormatJobTest, AlignmentsAndTheWindowsChoiceKeepTheFormattersBootSector) 
     }
     const fs::path part = ExtractPartition(img, 512);
     const auto pbr = ReadBytes(part, 0, 512);
+    // The partition is typed after what the formatter put on it.
+    EXPECT_EQ(p1.type, std::string(c.fileSystem) == "NTFS" ? 0x07 : 0x0B);
+    if (c.multi) {
+      EXPECT_EQ(p2.type, 0x06);
+    }
     if (std::string(c.fileSystem) == "NTFS") {
       EXPECT_EQ(std::string(pbr.begin() + 3, pbr.begin() + 11), "NTFS    ");
     } else {
