@@ -82,10 +82,9 @@ std::vector<uint8_t> BootImage(const char* name, size_t blocks, size_t codeAt,
 
 }  // namespace
 
-// The boot images. The USB-HDD+ MBR (boots the active partition) is carried inside the program;
-// Clover's boot0 / boot1f32alt / boot1xalt and the FreeDOS FAT32 LBA boot sector are not part of
-// this build yet: in their place each image has the layout the job relies on (size, jump, the
-// protected parameter area, the 0x55 0xAA signature) and code that only says so on the screen.
+// The boot images, all carried inside the program (resources/boot). Should a build lack one, its
+// place is taken by an image of the same layout (size, jump, the protected parameter area, the
+// 0x55 0xAA signature) whose code only says so on the screen, so no disk gets garbage to run.
 JobBootImages JobSelectBootImages(const std::string& bootRecords, const std::string& fileSystem) {
   JobBootImages images;
   if (bootRecords == "Windows") {
