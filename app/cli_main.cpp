@@ -10,6 +10,7 @@
 #include "app/globals.h"
 #include "app/startup.h"
 #include "app/ui.h"
+#include "platform/imagedisk/image_disk.h"
 #include "platform/console/console_ui.h"
 
 namespace fw::cli {
@@ -103,6 +104,7 @@ int main(int argc, char** argv) {
         size_t slash = options.settingsFile.rfind('/');
         startup.lockFolder = slash == std::string::npos ? "." : options.settingsFile.substr(0, slash + 1);
       }
+      fw::KeepAttachedImagesInSettings();  // keeps the GUI's list; --image stays one-off
       if (!fw::StartUp(startup)) {
         fw::SetUi(nullptr);
         return Fail(kExitFailure, "another copy of flashwright-cli is running");

@@ -28,6 +28,9 @@ void WireJobs() {
     SelectDriveListRow(row);
     SetCurrentDisk();
   };
+  // Images the user attaches here come back at the next start.
+  SetRememberAttachedImages(true);
+  KeepAttachedImagesInSettings();
   jobs.AttachDiskImage = [](const std::string& path) {
     if (AttachImageDisk(path, 512)) return 1;
     MessageBox("Error", "Can't attach disk image:\r\n" + path, MsgButtons::Ok, MsgIcon::Error);

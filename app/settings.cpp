@@ -17,6 +17,7 @@ namespace {
 
 std::string settingsPath;
 CatalogListHooks catalogHooks;
+std::vector<SettingsGroup> extraGroups;
 
 const char* const kCatalogExample =
     "; 10.16 seed = https://swscan.apple.com/content/catalogs/others/"
@@ -179,6 +180,11 @@ std::string ReadWholeFile(const std::string& path, bool& ok) {
 const std::string& SettingsPath() { return settingsPath; }
 void SetSettingsPath(const std::string& path) { settingsPath = path; }
 void SetCatalogListHooks(const CatalogListHooks& hooks) { catalogHooks = hooks; }
+void AddSettingsGroup(const SettingsGroup& group) {
+  for (const SettingsGroup& g : extraGroups)
+    if (g.lines == group.lines && g.load == group.load) return;
+  extraGroups.push_back(group);
+}
 
 std::string DefaultSettingsPath() {
   const ProgramPaths& p = Program();
@@ -277,6 +283,8 @@ void LoadSetting() {
   for (const auto& [k, v] : s.UserSucatalogUrls) FW_LOG("LoadSetting: " + k + ": " + v);
   FW_LOG("LoadSetting: iResumeMaxAttemptsNumber=" + n(s.ResumeMaxAttemptsNumber));
   for (const auto& [k, v] : s.DownloadData) FW_LOG("LoadSetting: " + k + ": " + v);
+  for (const SettingsGroup& g : extraGroups)
+    if (g.load) g.load(ok ? text : "");
 }
 
 std::vector<std::string> SettingsLines(bool log) {
@@ -405,7 +413,13 @@ bool WriteIniLines(const std::string& path, const std::vector<std::string>& line
 
 void SaveSetting() {
   if (settingsPath.empty()) return;
-  WriteIniLines(settingsPath, SettingsLines(true));
+  std::vector<std::string> lines = SettingsLines(true);
+  for (const SettingsGroup& g : extraGroups) {
+    if (!g.lines) continue;
+    const std::vector<std::string> more = g.lines();
+    if (more.size() > 1) lines.insert(lines.end(), more.begin(), more.end());
+  }
+  WriteIniLines(settingsPath, lines);
 }
 
 }  // namespace fw

@@ -79,6 +79,16 @@ struct CatalogListHooks {
 };
 void SetCatalogListHooks(const CatalogListHooks& hooks);
 
+// A group another module keeps in the settings file. `lines` gives the group's lines, its
+// "[Name]" header first; SaveSetting appends them when there is more than the header. `load`
+// gets the whole file text ("" when there is none) each time LoadSetting has read it.
+struct SettingsGroup {
+  std::vector<std::string> (*lines)() = nullptr;
+  void (*load)(const std::string& fileText) = nullptr;
+};
+// Registering the same pair again changes nothing.
+void AddSettingsGroup(const SettingsGroup& group);
+
 // Writes `lines` as a settings-style text file: BOM, empty first line, CR LF after every line.
 // Returns false when the file cannot be created.
 bool WriteIniLines(const std::string& path, const std::vector<std::string>& lines);

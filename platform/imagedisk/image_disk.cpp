@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -123,7 +124,10 @@ DiskBackend& ImageDiskBackend() {
   return backend;
 }
 
-int AttachImageDisk(const std::string& path, uint32_t sectorSize) {
+namespace {
+std::atomic<bool> rememberNew{false};
+
+int Attach(const std::string& path, uint32_t sectorSize, bool remember) {
   if (sectorSize != 512 && sectorSize != 4096) {
     FW_LOG("Error sector size " + std::to_string(sectorSize) + " for " + path);
     return 0;
@@ -139,12 +143,21 @@ int AttachImageDisk(const std::string& path, uint32_t sectorSize) {
   for (AttachedImage& a : List()) {
     if (a.path == abs) {
       a.sectorSize = sectorSize;
+      a.remembered = a.remembered || remember;
       return 1;
     }
   }
-  List().push_back({abs, sectorSize});
+  List().push_back({abs, sectorSize, remember});
   FW_LOG("attached " + abs + " (" + std::to_string(sectorSize) + "-byte sectors)");
   return 1;
+}
+
+}  // namespace
+
+void SetRememberAttachedImages(bool on) { rememberNew = on; }
+
+int AttachImageDisk(const std::string& path, uint32_t sectorSize) {
+  return Attach(path, sectorSize, rememberNew);
 }
 
 int DetachImageDisk(const std::string& path) {
@@ -213,8 +226,9 @@ std::vector<std::string> AttachedImagesGroupLines() {
   std::lock_guard<std::mutex> lock(ListMutex());
   int n = 0;
   for (const AttachedImage& a : List())
-    lines.push_back("Image" + std::to_string(++n) + "=" + std::to_string(a.sectorSize) + "|" +
-                    a.path);
+    if (a.remembered)
+      lines.push_back("Image" + std::to_string(++n) + "=" + std::to_string(a.sectorSize) + "|" +
+                      a.path);
   return lines;
 }
 
@@ -248,8 +262,18 @@ void LoadAttachedImages() {
   if (!f) return;
   std::stringstream ss;
   ss << f.rdbuf();
-  for (const AttachedImage& a : ParseAttachedImagesGroup(ss.str()))
-    AttachImageDisk(a.path, a.sectorSize);
+  AttachImagesFromSettings(ss.str());
+}
+
+void AttachImagesFromSettings(const std::string& settingsText) {
+  for (const AttachedImage& a : ParseAttachedImagesGroup(settingsText)) {
+    if (!Attach(a.path, a.sectorSize, true))
+      FW_LOG("Disk image " + a.path + " is gone; dropped from the attached list");
+  }
+}
+
+void KeepAttachedImagesInSettings() {
+  AddSettingsGroup({&AttachedImagesGroupLines, &AttachImagesFromSettings});
 }
 
 void SaveAttachedImages() {

@@ -17,6 +17,9 @@ namespace fw {
 struct AttachedImage {
   std::string path;  // absolute
   uint32_t sectorSize = 512;
+  // Kept in the settings file's attached list (attached by the user in the program, or listed
+  // there at start); one-off attachments such as the CLI's --image are not.
+  bool remembered = false;
 };
 
 // Attaches an existing image file (512 or 4096-byte sectors). 1 on success, 0 when the file is
@@ -33,14 +36,23 @@ int CreateImageFile(const std::string& path, int64_t bytes);
 // Parses a size such as "64M", "2G", "1.5G", "4096", "512K", "3T" (powers of 1024); -1 when bad.
 int64_t ParseImageSize(const std::string& text);
 
-// The attached list in the settings file: group "[Disk Images]", lines "Image1=4096|/path".
-// SaveAttachedImages rewrites only that group of the file at SettingsPath() (nothing when the
-// path is empty); LoadAttachedImages attaches the images listed there that still exist.
+// Whether images attached from now on are remembered in the settings file (off at first).
+void SetRememberAttachedImages(bool on);
+
+// The attached list in the settings file: group "[Disk Images]", lines "Image1=4096|/path", one
+// per remembered image. SaveAttachedImages rewrites only that group of the file at
+// SettingsPath() (nothing when the path is empty); LoadAttachedImages attaches the images listed
+// there that still exist (as remembered ones) and logs the ones it drops.
 void SaveAttachedImages();
 void LoadAttachedImages();
 // The group's text lines and their parser (used by the two above and by tests).
 std::vector<std::string> AttachedImagesGroupLines();
 std::vector<AttachedImage> ParseAttachedImagesGroup(const std::string& settingsText);
+// Attaches the images listed in `settingsText`'s group, as LoadAttachedImages does.
+void AttachImagesFromSettings(const std::string& settingsText);
+// Makes SaveSetting write the group and LoadSetting read it back. The GUI and the CLI call this
+// before StartUp.
+void KeepAttachedImagesInSettings();
 
 // The backend over the attached list.
 DiskBackend& ImageDiskBackend();
