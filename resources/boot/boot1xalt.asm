@@ -114,8 +114,8 @@ main:
         cmp     bx, 0xAA55
         jne     fail
 
-        test    cl, cl
-        jnz     .second                 ; larger sectors: the second block came with sector 0
+        cmp     byte [bp + SecShift], 9 ; (INT 13h 41h returned its feature bits in CX)
+        jne     .second                 ; larger sectors: the second block came with sector 0
         xor     eax, eax
         inc     ax
         cdq
@@ -223,7 +223,7 @@ msg_header: db "bad exFAT header", 13, 10, 0
 stage2:
         or      dword [bp + FatCached], byte -1
         xor     ax, ax
-        mov     [bp + Stage], ax        ; and Flags: the directory follows the FAT
+        mov     [bp + Flags], ax        ; and Stage: the directory follows the FAT
         mov     eax, [bp + RootClus]
         call    start_chain
 .sector:

@@ -6,13 +6,35 @@ namespace fw {
 namespace {
 
 TEST(BootImages, MbrCodeStaysBeforeTheTable) {
-  const EmbeddedBootImage* mbr = FindEmbeddedBootImage("USB-HDD+");
-  ASSERT_NE(mbr, nullptr);
-  ASSERT_EQ(mbr->size, 512u);
-  EXPECT_EQ(mbr->data[510], 0x55);
-  EXPECT_EQ(mbr->data[511], 0xAA);
-  for (size_t i = 440; i < 510; ++i) EXPECT_EQ(mbr->data[i], 0) << i;
+  for (const char* name : {"USB-HDD+", "boot0"}) {
+    SCOPED_TRACE(name);
+    const EmbeddedBootImage* mbr = FindEmbeddedBootImage(name);
+    ASSERT_NE(mbr, nullptr);
+    ASSERT_EQ(mbr->size, 512u);
+    EXPECT_EQ(mbr->data[510], 0x55);
+    EXPECT_EQ(mbr->data[511], 0xAA);
+    for (size_t i = 440; i < 510; ++i) EXPECT_EQ(mbr->data[i], 0) << i;
+  }
   EXPECT_EQ(FindEmbeddedBootImage("none"), nullptr);
+}
+
+// The exFAT boot record: two blocks, the short jump over the 120-byte header that the merge takes
+// from the formatter, both blocks signed (the second at its end, as exFAT's extended boot sectors).
+TEST(BootImages, ExfatBootRecordLeavesTheHeaderFree) {
+  const EmbeddedBootImage* pbr = FindEmbeddedBootImage("boot1xalt");
+  ASSERT_NE(pbr, nullptr);
+  ASSERT_EQ(pbr->size, 1024u);
+  EXPECT_EQ(pbr->data[0], 0xEB);
+  EXPECT_EQ(pbr->data[1], 0x76);
+  EXPECT_EQ(pbr->data[2], 0x90);
+  for (size_t i = 3; i < 120; ++i) EXPECT_EQ(pbr->data[i], 0) << i;
+  for (size_t at : {size_t{510}, size_t{1022}}) {
+    EXPECT_EQ(pbr->data[at], 0x55);
+    EXPECT_EQ(pbr->data[at + 1], 0xAA);
+  }
+  const std::string_view code(reinterpret_cast<const char*>(pbr->data), pbr->size);
+  EXPECT_NE(code.find("no file boot"), std::string_view::npos);
+  EXPECT_EQ(code.find("boot code in this build"), std::string_view::npos);
 }
 
 // The FAT32 boot sectors: a jump at byte 0 that lands on the code at byte 90, nothing of the
