@@ -3,7 +3,8 @@
 # qemu-system-x86_64 with SeaBIOS: boot0 in sector 0 picks the active partition, boot1xalt finds
 # the root file "boot" and starts it at 2000:0200 with DL = 0x80 (the payload checks how it was
 # started and that every sector arrived in order, then reports on COM1); the volume stays valid
-# for fsck.exfat; a volume without "boot" gives the loader's message instead of a jump.
+# for fsck.exfat; without an active partition boot0 takes the exFAT one, without any bootable
+# entry it says so; a volume without "boot" gives the loader's message instead of a jump.
 # usage: exfat_boot_test.sh FLASHWRIGHT-CLI TEST-SOURCE-DIR
 set -u
 cli=$(realpath "$1") src=$(realpath "$2")
@@ -35,6 +36,13 @@ format "$img" 128M 2048
 dd if="$img" of="$work/part.img" bs=512 skip=$((off / 512)) status=none
 fsck.exfat -n "$work/part.img" || fail "fsck.exfat"
 boot "$img" --serial "FW-BOOT OK"
+
+# boot0 without an active partition takes the first exFAT/FAT32/NTFS entry carrying our boot
+# sector; with no such entry it says so.
+printf '\x00' | dd of="$img" bs=1 seek=446 conv=notrunc status=none
+boot "$img" --serial "FW-BOOT OK"
+printf '\x83' | dd of="$img" bs=1 seek=450 conv=notrunc status=none
+boot "$img" --serial "boot0: no bootable partition"
 
 # The same on a disk aligned to 63 sectors, and without the file.
 img=$work/empty.img
