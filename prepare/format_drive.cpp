@@ -205,22 +205,45 @@ uint32_t VBRChecksum(const uint8_t* Sectors, uint32_t ByteCount) {
   return checksum;
 }
 
-int FixFat32LbaType(BlockDevice& disk, std::vector<uint8_t>& WriteBuffer) {
-  const uint32_t bps = disk.SectorSize();
-  WriteBuffer.assign(bps, 0);
+namespace {
+// Reads sector 0 into WriteBuffer, logs through `logChange(old type)`, writes entry 0's type
+// byte back as `type`. A failed read writes nothing.
+template <class LogChange>
+int RetypeFirstEntry(BlockDevice& disk, std::vector<uint8_t>& WriteBuffer, uint8_t type,
+                     const std::string& what, LogChange logChange) {
+  WriteBuffer.assign(disk.SectorSize(), 0);
   if (!disk.ReadSectors(0, 1, WriteBuffer.data())) {
-    FW_LOG("Error read MBR for the FAT32-LBA correction");
+    FW_LOG("Error read MBR for the " + what);
     return 0;
   }
-  FW_LOG("Correction MBR here $0B -> $0C for FAT32");
-  FW_LOG("old FAT ID = $" + Hex2(WriteBuffer[450]));
-  WriteBuffer[450] = 0x0C;
-  FW_LOG("new FAT ID = $" + Hex2(WriteBuffer[450]));
+  logChange(WriteBuffer[450]);
+  WriteBuffer[450] = type;
   if (!disk.WriteSectors(0, 1, WriteBuffer.data())) {
-    FW_LOG("Error write MBR for the FAT32-LBA correction");
+    FW_LOG("Error write MBR for the " + what);
     return 0;
   }
   return 1;
+}
+}  // namespace
+
+int FixFat32LbaType(BlockDevice& disk, std::vector<uint8_t>& WriteBuffer) {
+  return RetypeFirstEntry(disk, WriteBuffer, 0x0C, "FAT32-LBA correction", [](uint8_t old) {
+    FW_LOG("Correction MBR here $0B -> $0C for FAT32");
+    FW_LOG("old FAT ID = $" + Hex2(old));
+    FW_LOG("new FAT ID = $" + Hex2(0x0C));
+  });
+}
+
+int SetFirstPartitionType(BlockDevice& disk, const std::string& FileSystemName) {
+  uint8_t type = 0;
+  if (FileSystemName == "FAT32" || FileSystemName == "FAT32-LBA") type = 0x0B;
+  if (FileSystemName == "exFAT" || FileSystemName == "NTFS") type = 0x07;
+  if (type == 0) return 1;
+  std::vector<uint8_t> buffer;
+  return RetypeFirstEntry(disk, buffer, type, "partition type", [&](uint8_t old) {
+    FW_LOG("FormatDrive: partition type $" + Hex2(old) + " -> $" + Hex2(type) + " for " +
+           FileSystemName);
+  });
 }
 
 }  // namespace fw

@@ -55,4 +55,11 @@ int FixFat32LbaType(BlockDevice& disk, std::vector<uint8_t>& WriteBuffer);
 int FixFat32LbaType(DriveHandle hPhysicalDrive, uint32_t BytesPerSector,
                     std::vector<uint8_t>& WriteBuffer);
 
+// Sets the type byte of MBR entry 0 to the one the formatted file system is known by: 0x0B for
+// FAT32, 0x07 for exFAT and NTFS (other file systems keep the table's 0x06). Same read rule and
+// result as FixFat32LbaType; 1 without a write when the file system keeps the byte.
+int SetFirstPartitionType(BlockDevice& disk, const std::string& FileSystemName);
+int SetFirstPartitionType(DriveHandle hPhysicalDrive, uint32_t BytesPerSector,
+                          const std::string& FileSystemName);
+
 }  // namespace fw

@@ -54,4 +54,11 @@ int FixFat32LbaType(DriveHandle hPhysicalDrive, uint32_t BytesPerSector,
   return FixFat32LbaType(*dev, WriteBuffer);
 }
 
+int SetFirstPartitionType(DriveHandle hPhysicalDrive, uint32_t BytesPerSector,
+                          const std::string& FileSystemName) {
+  BlockDevice* dev = DeviceForHandle(hPhysicalDrive);
+  if (!dev || dev->SectorSize() != BytesPerSector) return 0;
+  return SetFirstPartitionType(*dev, FileSystemName);
+}
+
 }  // namespace fw

@@ -192,9 +192,24 @@ TEST_F(FormatDriveTest, LbaTypeFixTouchesOnlyEntryZeroAndNeverWritesBlindly) {
     BlockDevice& b_;
   } broken(disk);
   EXPECT_EQ(FixFat32LbaType(broken, buffer), 0);
+  EXPECT_EQ(SetFirstPartitionType(broken, "FAT32"), 0);
   ASSERT_TRUE(disk.ReadSectors(0, 1, now.data()));
+  EXPECT_EQ(now[450], 0x0C);
   EXPECT_EQ(now[466], 0x07);
   EXPECT_EQ(now[510], 0x55);
+
+  // Entry 0 takes its file system's type; UDF keeps what the table had.
+  for (const auto& [fileSystem, type] : {std::pair<const char*, uint8_t>{"FAT32", 0x0B},
+                                         {"exFAT", 0x07},
+                                         {"NTFS", 0x07},
+                                         {"UDF", 0x07}}) {
+    SCOPED_TRACE(fileSystem);
+    EXPECT_EQ(SetFirstPartitionType(disk, fileSystem), 1);
+    ASSERT_TRUE(disk.ReadSectors(0, 1, now.data()));
+    EXPECT_EQ(now[450], type);
+    EXPECT_EQ(now[466], 0x07);
+    EXPECT_EQ(now[510], 0x55);
+  }
 }
 
 }  // namespace

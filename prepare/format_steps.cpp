@@ -11,7 +11,6 @@
 #include "app/ui.h"
 #include "datasets/data_zip.h"
 #include "datasets/packed_items.h"
-#include "platform/block_device.h"
 #include "platform/volume_files.h"
 #include "prepare/boot_records.h"
 #include "prepare/format_drive.h"
@@ -113,23 +112,7 @@ void JobSetFirstPartitionTypeLba(DriveHandle physical, int64_t bytesPerSector) {
 
 void JobSetFirstPartitionTypeForFileSystem(DriveHandle physical, int64_t bytesPerSector,
                                            const std::string& fileSystem) {
-  // The type byte the volume's file system is known by; the table is written with 0x06 for all.
-  uint8_t type = 0;
-  if (fileSystem == "FAT32" || fileSystem == "FAT32-LBA") type = 0x0B;
-  if (fileSystem == "exFAT" || fileSystem == "NTFS") type = 0x07;
-  BlockDevice* dev = DeviceForHandle(physical);
-  if (type == 0 || !dev || dev->SectorSize() != bytesPerSector) return;
-  std::vector<uint8_t> mbr(static_cast<size_t>(bytesPerSector), 0);
-  if (!dev->ReadSectors(0, 1, mbr.data())) {
-    FW_LOG("FormatDrive: Error read MBR for the partition type");
-    return;
-  }
-  char change[16];
-  std::snprintf(change, sizeof change, "$%02X -> $%02X", mbr[450], type);
-  FW_LOG("FormatDrive: partition type " + std::string(change) + " for " + fileSystem);
-  mbr[450] = type;
-  if (!dev->WriteSectors(0, 1, mbr.data()))
-    FW_LOG("FormatDrive: Error write MBR for the partition type");
+  SetFirstPartitionType(physical, static_cast<uint32_t>(bytesPerSector), fileSystem);
 }
 
 int JobFormatDrive(const std::string& L, const std::string& fileSystem, const std::string& label,
