@@ -110,6 +110,16 @@ ImageJobOutcome RunBackUp() {
       *err = file->LastError();
       return n;
     };
+    sides.startWriteBack = [&](int64_t offset, size_t length, int* err) {
+      if (file->StartWriteBack(offset, static_cast<int64_t>(length))) return true;
+      *err = file->LastError();
+      return false;
+    };
+    sides.waitWriteBack = [&](int64_t offset, size_t length, int* err) {
+      if (file->WaitWriteBack(offset, static_cast<int64_t>(length))) return true;
+      *err = file->LastError();
+      return false;
+    };
     sides.chunkDone = [&](const TransferState& st) {
       FW_LOGP(kProc, "TotalRead=" + std::to_string(st.totalRead) +
                          ", TotalWrite=" + std::to_string(st.totalWritten) +

@@ -54,6 +54,22 @@ struct AlignedBuffer {
   char* data = nullptr;
 };
 
+struct WrittenRange {
+  int64_t offset = 0;
+  size_t length = 0;
+};
+
+// Starts the chunk just written on its way to the storage and waits for the one before it.
+bool WriteBehind(const TransferSides& sides, int64_t offset, size_t length, WrittenRange* previous,
+                 int* error) {
+  if (sides.startWriteBack && !sides.startWriteBack(offset, length, error)) return false;
+  if (sides.waitWriteBack && previous->length > 0 &&
+      !sides.waitWriteBack(previous->offset, previous->length, error))
+    return false;
+  *previous = {offset, length};
+  return true;
+}
+
 }  // namespace
 
 TransferTimer& TheTransferTimer() { return TimerSlot(); }
@@ -148,6 +164,7 @@ TransferResult RunTransfer(int64_t total, const TransferSides& sides, int64_t ch
   });
 
   TransferState& st = result.state;
+  WrittenRange previous;
   for (int index = 0; st.position < total; index ^= 1) {
     Slot& slot = slots[index];
     {
@@ -166,6 +183,11 @@ TransferResult RunTransfer(int64_t total, const TransferSides& sides, int64_t ch
     if (put != static_cast<int64_t>(slot.length)) {
       result.end = TransferEnd::kWriteError;
       result.error = error ? error : NoSpaceErrorCode();
+      break;
+    }
+    if (!WriteBehind(sides, slot.offset, slot.length, &previous, &error)) {
+      result.end = TransferEnd::kWriteError;
+      result.error = error ? error : IoErrorCode();
       break;
     }
     st.totalWritten += put;

@@ -55,6 +55,13 @@ struct TransferSides {
   // system error code in *error. A short count is treated as a failure of that side.
   std::function<int64_t(int64_t offset, void* buffer, size_t length, int* error)> read;
   std::function<int64_t(int64_t offset, const void* buffer, size_t length, int* error)> write;
+  // Optional write-behind of the written side: after each chunk is written its range is started
+  // on its way to the storage, and the chunk before it is waited for. The storage then works
+  // while the next chunk is copied, no more than two chunks wait in the write cache, and the
+  // progress line follows what really reached the storage. false with *error ends the copy as a
+  // write error.
+  std::function<bool(int64_t offset, size_t length, int* error)> startWriteBack;
+  std::function<bool(int64_t offset, size_t length, int* error)> waitWriteBack;
   // Called on the calling thread after each written chunk (log line, progress line).
   std::function<void(const TransferState&)> chunkDone;
   // Polled after each chunk; true stops the copy.

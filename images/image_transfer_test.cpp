@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/image_file.h"
@@ -146,6 +149,73 @@ TEST(RunTransfer, CancelStopsAfterTheChunkInProgress) {
   EXPECT_EQ(dst.size(), 8192u);
   // At most the one chunk read ahead was fetched beyond what was written.
   EXPECT_LE(src.reads.size(), 4u);
+}
+
+TEST(RunTransfer, WriteBehindStartsEachChunkAndWaitsForTheOneBefore) {
+  Source src = Pattern(5 * 4096 + 512);
+  std::vector<uint8_t> dst;
+  TransferSides sides = MemorySides(src, dst);
+  std::vector<std::string> calls;
+  int64_t failWaitAt = -1;
+  sides.startWriteBack = [&](int64_t off, size_t n, int*) {
+    // Only what was written can be started.
+    EXPECT_GE(dst.size(), static_cast<size_t>(off) + n);
+    calls.push_back("start " + std::to_string(off) + "+" + std::to_string(n));
+    return true;
+  };
+  sides.waitWriteBack = [&](int64_t off, size_t n, int* err) {
+    calls.push_back("wait " + std::to_string(off) + "+" + std::to_string(n));
+    if (off != failWaitAt) return true;
+    *err = 5;
+    return false;
+  };
+  const auto total = static_cast<int64_t>(src.bytes.size());
+  TransferResult r = RunTransfer(total, sides, 8192);
+  EXPECT_EQ(r.end, TransferEnd::kCompleted);
+  EXPECT_EQ(dst, src.bytes);
+  EXPECT_EQ(calls, (std::vector<std::string>{"start 0+8192", "start 8192+8192", "wait 0+8192",
+                                             "start 16384+4608", "wait 8192+8192"}));
+  // The storage refusing a chunk that is already written ends the copy as a write error there.
+  calls.clear();
+  dst.clear();
+  failWaitAt = 8192;
+  r = RunTransfer(total, sides, 8192);
+  EXPECT_EQ(r.end, TransferEnd::kWriteError);
+  EXPECT_EQ(r.error, 5);
+  EXPECT_EQ(calls.back(), "wait 8192+8192");
+  EXPECT_LT(r.state.position, total);
+}
+
+TEST(ImageFile, ReadsAWholeImageWhateverItsTailAndWritesBehind) {
+  // A length that is a whole number of 512-byte sectors but not of 4096-byte blocks: the tail
+  // cannot always be read directly, and the bytes must still all arrive.
+  const std::string path = ::testing::TempDir() + "fw-image-file-" +
+                           std::to_string(::testing::UnitTest::GetInstance()->random_seed());
+  Source src = Pattern(3 * 65536 + 1536);
+  {
+    int error = -1;
+    auto out = ImageFile::Open(path, ImageFile::Mode::kCreate, &error);
+    ASSERT_TRUE(out) << error;
+    ASSERT_EQ(out->Write(src.bytes.data(), src.bytes.size()),
+              static_cast<int64_t>(src.bytes.size()));
+    EXPECT_TRUE(out->StartWriteBack(0, 65536));
+    EXPECT_TRUE(out->WaitWriteBack(0, 65536));
+    EXPECT_TRUE(out->Flush());
+  }
+  auto in = ImageFile::Open(path, ImageFile::Mode::kRead, nullptr);
+  ASSERT_TRUE(in);
+  auto* buffer = static_cast<uint8_t*>(std::aligned_alloc(4096, 65536));
+  std::vector<uint8_t> got;
+  for (;;) {
+    const int64_t n = in->Read(buffer, 65536);
+    ASSERT_GE(n, 0) << in->LastError();
+    got.insert(got.end(), buffer, buffer + n);
+    if (n < 65536) break;
+  }
+  std::free(buffer);
+  EXPECT_EQ(got, src.bytes);
+  EXPECT_EQ(in->Position(), static_cast<int64_t>(src.bytes.size()));
+  std::remove(path.c_str());
 }
 
 TEST(RunTransfer, ElapsedTicksComeFromTheTransferTimer) {

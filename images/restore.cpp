@@ -145,6 +145,16 @@ ImageJobOutcome RunRecover() {
       *err = put < 0 ? target->LastError() : 0;
       return put;
     };
+    sides.startWriteBack = [&](int64_t offset, size_t n, int* err) {
+      if (target->StartWriteBack(static_cast<uint64_t>(start + offset), n)) return true;
+      *err = target->LastError();
+      return false;
+    };
+    sides.waitWriteBack = [&](int64_t offset, size_t n, int* err) {
+      if (target->WaitWriteBack(static_cast<uint64_t>(start + offset), n)) return true;
+      *err = target->LastError();
+      return false;
+    };
     sides.chunkDone = [&](const TransferState& st) {
       FW_LOGP(kProc, "TotalRead=" + std::to_string(st.totalRead) +
                          ", TotalWrite=" + std::to_string(st.totalWritten) +

@@ -40,4 +40,22 @@ int64_t WindowDevice::WriteAt(uint64_t offset, const void* buffer, size_t length
   return base_.WriteAt(offset_ + offset, buffer, length);
 }
 
+bool WindowDevice::StartWriteBack(uint64_t offset, uint64_t length) {
+  if (offset > length_ || length > length_ - offset) {
+    error_ = EINVAL;
+    return false;
+  }
+  error_ = 0;
+  return base_.StartWriteBack(offset_ + offset, length);
+}
+
+bool WindowDevice::WaitWriteBack(uint64_t offset, uint64_t length) {
+  if (offset > length_ || length > length_ - offset) {
+    error_ = EINVAL;
+    return false;
+  }
+  error_ = 0;
+  return base_.WaitWriteBack(offset_ + offset, length);
+}
+
 }  // namespace fw

@@ -27,6 +27,13 @@ class BlockDevice {
   virtual bool Flush() = 0;
   virtual int LastError() const = 0;
 
+  // Write-behind for long sequential writes: StartWriteBack asks the system to begin writing the
+  // range to the storage without waiting; WaitWriteBack waits until the range has reached it.
+  // false (LastError() set) when the storage reported an error for the range. Devices without a
+  // write cache do nothing and return true.
+  virtual bool StartWriteBack(uint64_t /*offset*/, uint64_t /*length*/) { return true; }
+  virtual bool WaitWriteBack(uint64_t /*offset*/, uint64_t /*length*/) { return true; }
+
   // Whole-sector convenience wrappers: true only when every byte moved.
   bool ReadSectors(uint64_t firstSector, uint64_t count, void* buffer);
   bool WriteSectors(uint64_t firstSector, uint64_t count, const void* buffer);
@@ -43,6 +50,8 @@ class WindowDevice final : public BlockDevice {
   int64_t WriteAt(uint64_t offset, const void* buffer, size_t length) override;
   bool Flush() override { return base_.Flush(); }
   int LastError() const override { return error_ ? error_ : base_.LastError(); }
+  bool StartWriteBack(uint64_t offset, uint64_t length) override;
+  bool WaitWriteBack(uint64_t offset, uint64_t length) override;
 
  private:
   BlockDevice& base_;
@@ -70,6 +79,8 @@ class FdDevice final : public BlockDevice {
   int64_t WriteAt(uint64_t offset, const void* buffer, size_t length) override;
   bool Flush() override;
   int LastError() const override { return error_; }
+  bool StartWriteBack(uint64_t offset, uint64_t length) override;
+  bool WaitWriteBack(uint64_t offset, uint64_t length) override;
   int fd() const { return fd_; }
 
  private:

@@ -26,6 +26,10 @@ class ImageFile {
   virtual bool SetEndOfFile() = 0;
   // Writes buffered data through to the storage.
   virtual bool Flush() = 0;
+  // Write-behind of a range already written: start its way to the storage without waiting, or
+  // wait until it is there. false (LastError() set) when the storage reported an error.
+  virtual bool StartWriteBack(int64_t /*offset*/, int64_t /*length*/) { return true; }
+  virtual bool WaitWriteBack(int64_t /*offset*/, int64_t /*length*/) { return true; }
   virtual int64_t Position() const = 0;
   virtual int LastError() const = 0;
 };

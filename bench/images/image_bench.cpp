@@ -1,11 +1,12 @@
-// fw_images_bench [DIR] [GiB]: backs up and restores a partition of GiB (default 2) on an image
-// disk in DIR (default /tmp) with the program's workers, and copies the same byte range with
-// `dd bs=16M` and `dd bs=16M oflag=direct`, in the same run. Prints MB/s, the ratios and the peak
-// resident memory of each side.
+// fw_images_bench [DIR] [GiB] [ROUNDS]: backs up and restores a partition of GiB (default 2) on an
+// image disk in DIR (default /tmp) with the program's workers, and copies the same byte range with
+// `dd bs=16M conv=fsync` and `dd bs=16M oflag=direct`, in the same run, ROUNDS times (default 3).
+// Prints the median MB/s, the ratios and the peak resident memory of each side.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -65,7 +66,9 @@ class BenchDisk final : public fw::ImageJobDisk {
 
 class QuietUi final : public fw::Ui {
  public:
-  void ShowStatus(const std::string&, int) override {}
+  void ShowStatus(const std::string& text, int) override {
+    if (text == "Write buffered Data to the Disk") flushAt = std::chrono::steady_clock::now();
+  }
   fw::MsgAnswer MessageBox(const std::string&, const std::string&, fw::MsgButtons,
                            fw::MsgIcon) override {
     return fw::MsgAnswer::Yes;
@@ -84,6 +87,7 @@ class QuietUi final : public fw::Ui {
   void SetControlEnabled(int, int, bool) override {}
   void SetComboItems(int, int, const std::vector<std::string>&, int) override {}
   std::string file;
+  std::chrono::steady_clock::time_point flushAt;
 };
 
 double Seconds(std::chrono::steady_clock::time_point since) {
@@ -120,16 +124,24 @@ long SelfPeakKiB() {
   return ru.ru_maxrss;
 }
 
+// Median of the times of one side over the rounds.
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const fs::path dir = fs::path(argc > 1 ? argv[1] : "/tmp") / "fw-images-bench";
   const int64_t gib = argc > 2 ? std::atoll(argv[2]) : 2;
+  const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
   const int64_t length = gib * 1024 * MiB;
   fs::create_directories(dir);
   const fs::path disk = dir / "disk.img", out = dir / "backup.bin", ddOut = dir / "dd.bin";
   const std::string ddRange = "bs=16M skip=" + std::to_string(kStart) +
                               " iflag=skip_bytes,count_bytes count=" + std::to_string(length);
+  const std::string ddSeek = " bs=16M seek=" + std::to_string(kStart) + " oflag=seek_bytes";
 
   std::printf("preparing %lld GiB of data...\n", static_cast<long long>(gib));
   long rss = 0;
@@ -140,56 +152,76 @@ int main(int argc, char** argv) {
   QuietUi ui;
   fw::SetUi(&ui);
   const double mb = static_cast<double>(length) / 1e6;
-
-  // Backup: partition -> file.
-  long ddRss = 0, ddDirectRss = 0;
-  const double tDd = Timed("dd if=" + disk.string() + " of=" + ddOut.string() + " " + ddRange +
-                               " conv=fsync status=none",
-                           &ddRss);
-  const double tDdDirect = Timed("dd if=" + disk.string() + " of=" + ddOut.string() + " " +
-                                     ddRange + " oflag=direct status=none",
-                                 &ddDirectRss);
   const long before = SelfPeakKiB();
-  double tBackup = 0;
-  {
-    BenchDisk d(fw::FdDevice::Open(disk.string(), false), length);
-    fw::SetImageJobDiskForTesting(&d);
-    ui.file = out.string();
-    DropCaches();
-    const auto t0 = std::chrono::steady_clock::now();
-    const auto r = fw::RunBackUp();
-    tBackup = Seconds(t0);
-    if (!r.copied) std::fprintf(stderr, "backup failed\n");
-  }
-  std::printf(
-      "backup : flashwright %.0f MB/s | dd bs=16M %.0f MB/s (ratio %.2f) | dd oflag=direct "
-      "%.0f MB/s (ratio %.2f)\n",
-      mb / tBackup, mb / tDd, tDd / tBackup, mb / tDdDirect, tDdDirect / tBackup);
+  long ddRss = 0, ddDirectRss = 0;
 
-  // Restore: file -> partition.
-  const double tRdd = Timed("dd if=" + out.string() + " of=" + disk.string() +
-                                " bs=16M seek=" + std::to_string(kStart) +
-                                " oflag=seek_bytes conv=notrunc,fsync status=none",
-                            &rss);
-  const double tRddDirect = Timed("dd if=" + out.string() + " of=" + disk.string() +
-                                      " bs=16M seek=" + std::to_string(kStart) +
-                                      " oflag=seek_bytes,direct conv=notrunc status=none",
-                                  &rss);
-  double tRestore = 0;
-  {
-    BenchDisk d(fw::FdDevice::Open(disk.string(), true), length);
-    fw::SetImageJobDiskForTesting(&d);
-    ui.file = out.string();
-    DropCaches();
-    const auto t0 = std::chrono::steady_clock::now();
-    const auto r = fw::RunRecover();
-    tRestore = Seconds(t0);
-    if (!r.copied) std::fprintf(stderr, "restore failed\n");
+  // Every side starts with a clean page cache (sync + drop_caches) and ends with its data on the
+  // storage: dd through conv=fsync or oflag=direct, the program through its own final flush.
+  // The sides take turns, a different one first in each round.
+  enum Side { kFw, kDd, kDdDirect };
+  std::vector<double> backup[3], restore[3], flushShare;
+  for (int round = 0; round < rounds; ++round) {
+    for (int k = 0; k < 3; ++k) {
+      const int side = (k + round) % 3;
+      if (side == kDd) {
+        backup[kDd].push_back(Timed("dd if=" + disk.string() + " of=" + ddOut.string() + " " +
+                                        ddRange + " conv=fsync status=none",
+                                    &ddRss));
+      } else if (side == kDdDirect) {
+        backup[kDdDirect].push_back(Timed("dd if=" + disk.string() + " of=" + ddOut.string() + " " +
+                                              ddRange + " oflag=direct status=none",
+                                          &ddDirectRss));
+      } else {
+        BenchDisk d(fw::FdDevice::Open(disk.string(), false), length);
+        fw::SetImageJobDiskForTesting(&d);
+        ui.file = out.string();
+        DropCaches();
+        const auto t0 = std::chrono::steady_clock::now();
+        const auto r = fw::RunBackUp();
+        backup[kFw].push_back(Seconds(t0));
+        if (!r.copied) std::fprintf(stderr, "backup failed\n");
+      }
+    }
+    for (int k = 0; k < 3; ++k) {
+      const int side = (k + round) % 3;
+      if (side == kDd) {
+        restore[kDd].push_back(Timed("dd if=" + out.string() + " of=" + disk.string() + ddSeek +
+                                         " conv=notrunc,fsync status=none",
+                                     &rss));
+      } else if (side == kDdDirect) {
+        restore[kDdDirect].push_back(Timed("dd if=" + out.string() + " of=" + disk.string() +
+                                               ddSeek + ",direct conv=notrunc status=none",
+                                           &rss));
+      } else {
+        BenchDisk d(fw::FdDevice::Open(disk.string(), true), length);
+        fw::SetImageJobDiskForTesting(&d);
+        ui.file = out.string();
+        DropCaches();
+        const auto t0 = std::chrono::steady_clock::now();
+        ui.flushAt = t0;
+        const auto r = fw::RunRecover();
+        const double t = Seconds(t0);
+        restore[kFw].push_back(t);
+        flushShare.push_back((t - std::chrono::duration<double>(ui.flushAt - t0).count()) / t);
+        if (!r.copied) std::fprintf(stderr, "restore failed\n");
+      }
+    }
   }
-  std::printf(
-      "restore: flashwright %.0f MB/s | dd bs=16M %.0f MB/s (ratio %.2f) | dd oflag=direct "
-      "%.0f MB/s (ratio %.2f)\n",
-      mb / tRestore, mb / tRdd, tRdd / tRestore, mb / tRddDirect, tRddDirect / tRestore);
+  const auto row = [&](const char* name, std::vector<double>* t) {
+    const double fw = Median(t[kFw]), dd = Median(t[kDd]), direct = Median(t[kDdDirect]);
+    std::printf(
+        "%s: flashwright %.0f MB/s | dd bs=16M %.0f MB/s (ratio %.2f) | dd oflag=direct "
+        "%.0f MB/s (ratio %.2f)\n",
+        name, mb / fw, mb / dd, dd / fw, mb / direct, direct / fw);
+    for (size_t i = 0; i < t[kFw].size(); ++i)
+      std::printf("   round %zu: ratios %.2f / %.2f\n", i + 1, t[kDd][i] / t[kFw][i],
+                  t[kDdDirect][i] / t[kFw][i]);
+  };
+  std::printf("medians of %d rounds, %lld GiB, ratio = dd time / flashwright time\n", rounds,
+              static_cast<long long>(gib));
+  row("backup ", backup);
+  row("restore", restore);
+  std::printf("restore: final flush %.0f%% of the time (median)\n", 100 * Median(flushShare));
   std::printf(
       "peak RSS: flashwright %ld KiB (before the copies %ld KiB) | dd %ld KiB | dd direct "
       "%ld KiB\n",
