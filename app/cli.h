@@ -29,6 +29,10 @@ struct Command {
   const char* name;
   const char* usage;  // one line, shown by --help
   Handler handler;
+  // A query (prints what is there) leaves no trace: no settings save, no example UserDL.ini and
+  // no AutoRun switch in the registry store. The single-instance lock and the debug log (when the
+  // user enabled it) still apply.
+  bool writesNothing = false;
 };
 
 // Registration (called from static objects in the command files).
@@ -45,3 +49,7 @@ int Fail(int status, const std::string& message);
 #define FW_CLI_COMMAND(name, usage, handler)                                     \
   static const bool FW_CLI_CONCAT(fwCliRegistered_, __LINE__) [[maybe_unused]] = \
       ::fw::cli::Register(::fw::cli::Command{name, usage, handler})
+// A command that only reports: see Command::writesNothing.
+#define FW_CLI_QUERY_COMMAND(name, usage, handler)                               \
+  static const bool FW_CLI_CONCAT(fwCliRegistered_, __LINE__) [[maybe_unused]] = \
+      ::fw::cli::Register(::fw::cli::Command{name, usage, handler, true})

@@ -10,8 +10,8 @@
 #include "app/globals.h"
 #include "app/startup.h"
 #include "app/ui.h"
-#include "platform/imagedisk/image_disk.h"
 #include "platform/console/console_ui.h"
+#include "platform/imagedisk/image_disk.h"
 
 namespace fw::cli {
 
@@ -81,10 +81,7 @@ int main(int argc, char** argv) {
       break;
     }
   }
-  if (i >= args.size()) {
-    PrintUsage(std::cerr);
-    return kExitUsage;
-  }
+  if (i >= args.size()) return Fail(kExitUsage, "no command given (see --help)");
   if (!options.create.empty() && options.image.empty())
     return Fail(kExitUsage, "--create goes with --image");
   const std::string name = args[i];
@@ -98,11 +95,17 @@ int main(int argc, char** argv) {
       startup.programPath = argv[0][0] == '/' ? argv[0] : "";
       startup.settingsFile = options.settingsFile;
       startup.lockWaitMs = 60000;
+      if (c.writesNothing) {
+        startup.saveSettingsAtExit = false;
+        startup.writeUserDlExample = false;
+        startup.switchAutoRun = false;
+      }
       // Runs with their own settings file (scripts, tests) are separate configurations: their
       // single-instance lock lives beside that file, so they do not refuse each other.
       if (!options.settingsFile.empty()) {
         size_t slash = options.settingsFile.rfind('/');
-        startup.lockFolder = slash == std::string::npos ? "." : options.settingsFile.substr(0, slash + 1);
+        startup.lockFolder =
+            slash == std::string::npos ? "." : options.settingsFile.substr(0, slash + 1);
       }
       fw::KeepAttachedImagesInSettings();  // keeps the GUI's list; --image stays one-off
       if (!fw::StartUp(startup)) {

@@ -1,4 +1,5 @@
-// `settings`: prints the effective settings, exactly as SaveSetting would write them.
+// `settings`: prints the effective settings, exactly as SaveSetting would write them. Looking
+// at the settings changes nothing on disk.
 #include <iostream>
 
 #include "app/cli.h"
@@ -15,5 +16,5 @@ int SettingsCommand(const fw::cli::GlobalOptions&, const std::vector<std::string
 
 }  // namespace
 
-FW_CLI_COMMAND("settings", "settings            print the effective settings file",
-               SettingsCommand);
+FW_CLI_QUERY_COMMAND("settings", "settings            print the effective settings file",
+                     SettingsCommand);

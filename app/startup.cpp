@@ -105,6 +105,7 @@ bool StartUp(const StartupOptions& options) {
   FW_LOG_MAIN("SysNativeDirectory: /");
   if (h.loadUserDownloadList) h.loadUserDownloadList();
 
+  if (!options.switchAutoRun) return true;
   // AutoRun off for every drive type while the program runs.
   if (!Registry::KeyExists(kExplorerPolicies)) Registry::CreateKey(kExplorerPolicies);
   if (Registry::ValueExists(kExplorerPolicies, "NoDriveTypeAutoRun")) {
@@ -143,14 +144,16 @@ void ShutDown() {
   std::error_code ec;
   if (startedWith.writeUserDlExample && !std::filesystem::exists("UserDL.ini", ec))
     WriteIniLines("UserDL.ini", UserDlExampleLines());
-  std::string now = Registry::ReadValue(kExplorerPolicies, "NoDriveTypeAutoRun");
-  if (now != origNoDriveTypeAutoRun) {
-    FW_LOG_MAIN("Set NoDriveTypeAutoRun$ to OrigNoDriveTypeAutoRun$=" + origNoDriveTypeAutoRun);
-    Registry::WriteValue(kExplorerPolicies, "NoDriveTypeAutoRun", origNoDriveTypeAutoRun,
-                         REG_DWORD);
+  if (startedWith.switchAutoRun) {
+    std::string now = Registry::ReadValue(kExplorerPolicies, "NoDriveTypeAutoRun");
+    if (now != origNoDriveTypeAutoRun) {
+      FW_LOG_MAIN("Set NoDriveTypeAutoRun$ to OrigNoDriveTypeAutoRun$=" + origNoDriveTypeAutoRun);
+      Registry::WriteValue(kExplorerPolicies, "NoDriveTypeAutoRun", origNoDriveTypeAutoRun,
+                           REG_DWORD);
+    }
+    FW_LOG_MAIN("NoDriveTypeAutoRun$=" +
+                Registry::ReadValue(kExplorerPolicies, "NoDriveTypeAutoRun"));
   }
-  FW_LOG_MAIN("NoDriveTypeAutoRun$=" +
-              Registry::ReadValue(kExplorerPolicies, "NoDriveTypeAutoRun"));
   CloseLog();
   ReleaseInstanceLock();
 }

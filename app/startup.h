@@ -32,6 +32,9 @@ struct StartupOptions {
   // the desktop program does; the CLI waits so that scripted runs queue up instead of failing).
   int lockWaitMs = 0;
   bool writeUserDlExample = true;
+  // AutoRun is switched off at start and restored at exit through the registry store. A run that
+  // only reports (the CLI's queries) leaves the store alone.
+  bool switchAutoRun = true;
 };
 
 // Steps of later subsystems, run at their place in the sequence when set.
