@@ -59,7 +59,10 @@ Store Load() {
   Key* current = nullptr;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+    // Key texts hold no tab, value lines always two: a value whose name or data looks like
+    // "[...]" stays a value.
+    if (line.size() >= 2 && line.front() == '[' && line.back() == ']' &&
+        line.find('\t') == std::string::npos) {
       std::string text = line.substr(1, line.size() - 2);
       current = &store[Upper(text)];
       current->text = text;
@@ -101,6 +104,11 @@ bool Save(const Store& store) {
 }
 
 bool Local(const std::string& computer) { return computer == "."; }
+
+// Key texts are single lines without tabs in the store file.
+bool StorableKey(const std::string& key) {
+  return key.find_first_of("\t\r\n") == std::string::npos;
+}
 
 bool IsSubKeyOf(const std::string& upperKey, const std::string& upperParent) {
   return upperKey.size() > upperParent.size() + 1 &&
@@ -172,7 +180,7 @@ int KeyExists(const std::string& key, const std::string& computer) {
 int CreateKey(const std::string& key, const std::string& computer) {
   if (!Local(computer)) return 0;
   std::string k = Normalize(key);
-  if (k.empty()) return 0;
+  if (k.empty() || !StorableKey(k)) return 0;
   Store store = Load();
   bool changed = false;
   // Intermediate keys are created as needed.

@@ -1,7 +1,6 @@
 #include "app/registry.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <filesystem>
@@ -55,6 +54,17 @@ TEST_F(RegistryTest, RemoteComputersAndUnknownRootsFail) {
   ASSERT_EQ(Registry::CreateKeyAndWriteValue(kKey, "v", "1", REG_SZ), 1);
   EXPECT_EQ(Registry::ReadValue(kKey, "v", "otherhost"), "");
   EXPECT_EQ(Registry::KeyExists(kKey, "otherhost"), 0);
+}
+
+TEST_F(RegistryTest, StoredTextsThatLookLikeKeysStayValues) {
+  ASSERT_EQ(Registry::CreateKey(kKey), 1);
+  EXPECT_EQ(Registry::WriteValue(kKey, "[name]", "[data]", REG_SZ), 1);
+  EXPECT_EQ(Registry::WriteValue(kKey, "after", "x", REG_SZ), 1);
+  EXPECT_EQ(Registry::ReadValue(kKey, "[name]"), "[data]");
+  EXPECT_EQ(Registry::ReadValue(kKey, "after"), "x");
+  EXPECT_EQ(Registry::CreateKey("HKEY_LOCAL_MACHINE\\bad\nkey"), 0);
+  EXPECT_EQ(Registry::KeyExists("HKEY_LOCAL_MACHINE\\bad"), 0);
+  EXPECT_EQ(Registry::ReadValue(kKey, "after"), "x");
 }
 
 TEST_F(RegistryTest, DeleteRemovesTheWholeTreeOnly) {

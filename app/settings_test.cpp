@@ -155,6 +155,20 @@ TEST_F(SettingsTest, SaveThenLoadRoundTripsByteForByte) {
   EXPECT_EQ(SettingsFileText(), text);
 }
 
+TEST_F(SettingsTest, SaveIntoAFolderThatCannotHoldFilesIsSkipped) {
+  // A regular file stands in the place of the folder: nothing can be created there, even by root.
+  std::ofstream(dir_ / "notafolder") << "keep";
+  SetSettingsPath((dir_ / "notafolder" / "flashwright.ini").string());
+  SaveSetting();
+  EXPECT_EQ(fs::file_size(dir_ / "notafolder"), 4u);
+  EXPECT_FALSE(WriteIniLines((dir_ / "notafolder" / "x.ini").string(), {"a"}));
+  // A save that does succeed leaves no sibling file behind.
+  SetSettingsPath((dir_ / "prog" / "flashwright.ini").string());
+  SaveSetting();
+  EXPECT_TRUE(fs::exists(dir_ / "prog" / "flashwright.ini"));
+  EXPECT_FALSE(fs::exists(dir_ / "prog" / "flashwright.ini.new"));
+}
+
 TEST_F(SettingsTest, MissingFoldersBecomeTheProgramFolder) {
   SettingsRecord s = Parse(Ini("CloverLocalRepository = /no/such/folder/"));
   EXPECT_EQ(s.CloverLocalRepository, Program().folder);

@@ -12,6 +12,7 @@
 #include "app/registry.h"
 #include "app/settings.h"
 #include "app/ui.h"
+#include "app/work_folder.h"
 
 namespace fw {
 namespace {
@@ -137,6 +138,30 @@ TEST_F(StartupTest, AutoRunIsOffWhileRunningAndRestoredAtExit) {
   std::string line;
   std::getline(mine, line);
   EXPECT_EQ(line, "mine");
+}
+
+TEST_F(StartupTest, ShutDownRemovesTheWorkFolderAndAQueryLeavesNoTrace) {
+  setenv("TMPDIR", dir_.c_str(), 1);
+  ASSERT_TRUE(StartUp(options_));
+  ASSERT_EQ(CreateTempWorkDir(), 1);
+  const std::string work = ZorTempWorkDir();
+  std::ofstream(work + "scratch") << "x";
+  ShutDown();
+  unsetenv("TMPDIR");
+  EXPECT_FALSE(fs::exists(work));
+  EXPECT_EQ(ZorTempWorkDir(), "");
+
+  fs::remove(dir_ / "UserDL.ini");
+  fs::remove(dir_ / "bin" / "flashwright.ini");
+  fs::remove(dir_ / "registry.txt");
+  options_.saveSettingsAtExit = false;
+  options_.writeUserDlExample = false;
+  options_.switchAutoRun = false;
+  ASSERT_TRUE(StartUp(options_));
+  ShutDown();
+  EXPECT_FALSE(fs::exists(dir_ / "UserDL.ini"));
+  EXPECT_FALSE(fs::exists(dir_ / "bin" / "flashwright.ini"));
+  EXPECT_FALSE(fs::exists(dir_ / "registry.txt"));
 }
 
 TEST_F(StartupTest, BaseNameLosesOnlyARealExtension) {
