@@ -2,29 +2,48 @@
 //   extract-data-zip ZIP TARGET [--delete]   extract a zip onto a folder or a volume ("E:")
 //   install-freedos TARGET                   extract the FreeDOS boot set carried by the program
 //   test-data-zip ZIP                        print the Clover revision of a data-set zip
+// A volume TARGET ("E:", "E:\EFI") is a letter of the drive tree (`flashwright-cli list`); with
+// --image the image file is attached first, so its volumes have letters too.
 #include <iostream>
 
 #include "app/cli.h"
+#include "app/cli_disk.h"
 #include "datasets/data_zip.h"
 #include "datasets/dataset_services.h"
 #include "datasets/packed_items.h"
+#include "disk/inventory.h"
 
 namespace fw::cli {
 namespace {
 
-int ExtractCommand(const GlobalOptions&, const std::vector<std::string>& args) {
+bool IsVolumeTarget(const std::string& target) {
+  const char c = target.empty() ? 0 : static_cast<char>(target[0] & ~0x20);
+  return target.size() >= 2 && c >= 'A' && c <= 'Z' && target[1] == ':' &&
+         (target.size() == 2 || target[2] == '\\' || target[2] == '/');
+}
+
+// The data-set services, and for a volume target the drive tree its letter comes from.
+int PrepareTarget(const GlobalOptions& options, const std::string& target) {
+  InstallSystemDataSetServices();
+  if (!IsVolumeTarget(target)) return kExitOk;
+  if (const int status = AttachCommandImage(options)) return status;
+  UpdateAllDrives();
+  return kExitOk;
+}
+
+int ExtractCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
   if (args.size() < 2 || args.size() > 3 || (args.size() == 3 && args[2] != "--delete"))
     return Fail(kExitUsage, "usage: extract-data-zip ZIP TARGET [--delete]");
-  InstallSystemDataSetServices();
+  if (const int status = PrepareTarget(options, args[1])) return status;
   if (Validate7zZIPFile(args[0]) == 0) return Fail(kExitFailure, args[0] + " is no zip archive");
   return ExtractDataZip(nullptr, 0, args[1], false, args[0], true, args.size() == 3) == 1
              ? kExitOk
              : Fail(kExitFailure, "extraction failed");
 }
 
-int InstallFreeDosCommand(const GlobalOptions&, const std::vector<std::string>& args) {
+int InstallFreeDosCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
   if (args.size() != 1) return Fail(kExitUsage, "usage: install-freedos TARGET");
-  InstallSystemDataSetServices();
+  if (const int status = PrepareTarget(options, args[0])) return status;
   return ExtractDataZip(PackedFreeDosDataSet, int64_t(PackedFreeDosDataSetLength), args[0], true,
                         "", true, true) == 1
              ? kExitOk

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "app/clock.h"
 #include "app/globals.h"
+#include "app/log.h"
 #include "datasets/test_support.h"
 
 namespace {
@@ -89,6 +91,61 @@ TEST(ExtractDataZip, ExtractsWithProgressAndSameTargetWithOrWithoutSeparator) {
         s.Path("d.zip"),
         MakeZip({{"EFI/CLOVER/config.plist", "<plist/>"}, {"boot", data}, {"empty/", "", true}}));
   }
+}
+
+// Records every pause asked of the one clock.
+class RecordingClock : public fw::Clock {
+ public:
+  std::vector<int64_t> pauses;
+  void Pause(int64_t milliseconds) override { pauses.push_back(milliseconds); }
+  int64_t NowMs() const override { return 0; }
+};
+
+// Sets the format job's cancel request when the status line reports `atText`.
+class CancellingUi : public RecordingUi {
+ public:
+  std::string atText;
+  void ShowStatus(const std::string& text, int percent) override {
+    RecordingUi::ShowStatus(text, percent);
+    if (text == atText) FormatStatus = 1;
+  }
+};
+
+TEST(ExtractDataZip, CancelInsideTheWalkEndsItWithSuccessAndWaitsOneSecond) {
+  Scratch s;
+  CancellingUi ui;
+  fw::SetUi(&ui);
+  RecordingClock clock;
+  fw::SetClockForTesting(&clock);
+  const std::string logPath = s.Path("debug.log").string();
+  ASSERT_TRUE(fw::OpenLog(logPath));
+  WriteFile(s.Path("d.zip"), MakeZip({{"one", "1"}, {"two", "2"}, {"three", "3"}}));
+  const fs::path target = s.Path("t");
+  ui.atText = "Extracted (1/3) files to " + target.string() + "/";
+  const int32_t result =
+      fw::ExtractDataZip(nullptr, 0, target.string(), false, s.Path("d.zip").string(), true, true);
+  fw::CloseLog();
+  fw::SetClockForTesting(nullptr);
+  fw::SetUi(&s.ui);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(s.FilesUnder(target), std::vector<std::string>{"one"});
+  EXPECT_EQ(ui.statuses.size(), 3u);  // cleared, 1/3, cleared at the end
+  EXPECT_EQ(clock.pauses, std::vector<int64_t>{1000});
+  EXPECT_FALSE(fs::exists(s.Path("d.zip")));
+  const std::string log = ReadFile(logPath);
+  for (const std::string& line : std::vector<std::string>{
+           "ExtractDataZip: PathToExtract$=" + target.string() +
+               " sZipFileForUnpack=" + s.Path("d.zip").string(),
+           "ExtractDataZip: Cancel(FormatStatus=#True)", "ExtractDataZip: ExtractDataZipSuccess=1",
+           "ExtractDataZip: Deleted " + s.Path("d.zip").string()})
+    EXPECT_NE(log.find(line), std::string::npos) << line;
+
+  // Refused before the archive is opened: no wait.
+  clock.pauses.clear();
+  fw::SetClockForTesting(&clock);
+  EXPECT_EQ(fw::ExtractDataZip(nullptr, 0, target.string(), false, "", true, false), 0);
+  fw::SetClockForTesting(nullptr);
+  EXPECT_TRUE(clock.pauses.empty());
 }
 
 TEST(ExtractDataZip, RefusesBeforeStarting) {

@@ -14,13 +14,19 @@ struct OpenVolume {
   std::unique_ptr<VolumeFiles> files;
   ~OpenVolume() {
     files.reset();
-    if (handle != kInvalidHandle) CloseHandle(handle);
+    if (handle != kInvalidHandle) {
+      UnlockDrive(handle);
+      CloseHandle(handle);
+    }
   }
 };
 
 std::shared_ptr<VolumeFiles> OpenSystemVolume(const std::string& letter) {
   auto opened = std::make_shared<OpenVolume>();
-  opened->handle = GetDriveHandle(CurrentDisk().DiskNumber, letter, true, false);
+  // The files are written past any file system driver: the disk is claimed first, so a volume
+  // that the system has mounted (or another program holds) is refused rather than changed behind
+  // its back. A job that already holds the disk shares its claim.
+  opened->handle = GetDriveHandle(CurrentDisk().DiskNumber, letter, true, true);
   if (opened->handle == kInvalidHandle) return nullptr;
   BlockDevice* device = DeviceForHandle(opened->handle);
   if (device == nullptr) return nullptr;
