@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -200,6 +201,66 @@ TEST(FatFormat, DataStartsOnAMebibyteOfTheDiskAndCancelStops) {
   o.progress = [&calls](int pct) { return ++calls < 3 && pct < 100; };
   EXPECT_EQ(FormatVolume(dev, o).result, FormatResult::Cancelled);
   EXPECT_EQ(calls, 3);
+}
+
+// A full format leaves nothing of the old contents in the system area or the cluster heap: the
+// result equals, byte for byte, the same format of a blank device. A quick one leaves the heap
+// alone. The volumes are sized so the zeroing runs over several 16 MiB pieces from offsets that
+// are not multiples of them.
+TEST(FatFormat, FullFormatOverwritesEveryClusterAndQuickLeavesThem) {
+  for (FsKind kind : {FsKind::Fat32, FsKind::Exfat}) {
+    for (bool quick : {false, true}) {
+      const uint64_t size = 70 * kMiB + 4096 * 3;
+      MemoryDevice used(size, 512), blank(size, 512);
+      const std::string old(kMiB, '\xA5');
+      for (uint64_t at = 0; at < size; at += old.size())
+        ASSERT_GT(used.WriteAt(at, old.data(), std::min<uint64_t>(old.size(), size - at)), 0);
+      FormatOptions o;
+      o.kind = kind;
+      o.quick = quick;
+      o.partitionStartSector = 63;
+      o.volumeSerial = 0x12345678;
+      const FormatOutcome r = FormatVolume(used, o);
+      ASSERT_EQ(r.result, FormatResult::Ok);
+      ASSERT_EQ(FormatVolume(blank, o).result, FormatResult::Ok);
+      uint8_t b[512];
+      ASSERT_TRUE(used.ReadSectors(0, 1, b));
+      const uint64_t heap = kind == FsKind::Fat32 ? (Get16(b + 14) + 2ull * Get32(b + 36)) * 512
+                                                  : Get32(b + 88) * 512ull;
+      const uint64_t end = heap + r.clusterCount * r.clusterSize;
+      uint64_t systemDiffs = 0, heapDiffs = 0;
+      std::vector<uint8_t> x(kMiB), y(kMiB);
+      for (uint64_t at = 0; at < end; at += x.size()) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(x.size(), end - at));
+        ASSERT_EQ(used.ReadAt(at, x.data(), n), static_cast<int64_t>(n));
+        ASSERT_EQ(blank.ReadAt(at, y.data(), n), static_cast<int64_t>(n));
+        for (size_t i = 0; i < n; ++i)
+          if (x[i] != y[i]) ++(at + i < heap ? systemDiffs : heapDiffs);
+      }
+      const char* what = kind == FsKind::Fat32 ? "FAT32" : "exFAT";
+      EXPECT_EQ(systemDiffs, 0u) << what;
+      if (quick) {
+        EXPECT_GT(heapDiffs, (end - heap) / 2) << what;
+      } else {
+        EXPECT_EQ(heapDiffs, 0u) << what;
+      }
+    }
+  }
+}
+
+// The default cluster sizes at the edges of the size classes.
+TEST(FatFormat, DefaultClusterSizesFollowTheVolumeSize) {
+  const std::pair<uint64_t, uint32_t> fat32[] = {
+      {64 * kMiB, 512},      {64 * kMiB + 512, 1024}, {256 * kMiB, 2048},
+      {257 * kMiB, 4096},    {8192 * kMiB, 4096},     {8193 * kMiB, 8192},
+      {32768 * kMiB, 16384}, {32769 * kMiB, 32768},   {2048ull * 1024 * kMiB, 32768}};
+  for (const auto& [bytes, cluster] : fat32) EXPECT_EQ(DefaultFat32ClusterSize(bytes), cluster);
+  const std::pair<uint64_t, uint32_t> exfat[] = {{8 * kMiB, 4096},
+                                                 {256 * kMiB, 4096},
+                                                 {257 * kMiB, 32768},
+                                                 {32768 * kMiB, 32768},
+                                                 {32769 * kMiB, 131072}};
+  for (const auto& [bytes, cluster] : exfat) EXPECT_EQ(DefaultExfatClusterSize(bytes), cluster);
 }
 
 // Damaged volumes and failing disks: clear failures, no hang, nothing outside the volume.

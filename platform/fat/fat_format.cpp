@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "platform/fat/fat_common.h"
@@ -11,7 +14,8 @@ namespace fw::fat {
 namespace {
 
 constexpr uint64_t kMiB = 1024 * 1024;
-constexpr size_t kZeroChunk = 4 * kMiB;
+constexpr size_t kZeroChunk = 16 * kMiB;
+constexpr size_t kZeroAlign = 4096;
 
 // x86 real-mode stub placed at offset 90 of the FAT32 boot sector: prints the message that
 // follows it through the BIOS teletype service, waits for a key and asks the BIOS to boot the
@@ -61,6 +65,12 @@ class Writer {
  public:
   Writer(BlockDevice& dev, FormatOutcome& out) : dev_(dev), out_(out) {}
 
+  bool Failed() {
+    out_.result = FormatResult::IoError;
+    out_.error = dev_.LastError() ? dev_.LastError() : EIO;
+    return false;
+  }
+
   bool Write(uint64_t offset, const void* data, size_t length) {
     const int64_t n = dev_.WriteAt(offset, data, length);
     if (n != static_cast<int64_t>(length)) {
@@ -71,14 +81,41 @@ class Writer {
     return true;
   }
 
-  // Zeroes [offset, offset + length); reports progress from `fromPct` to `toPct`.
+  // Zeroes [offset, offset + length); reports progress from `fromPct` to `toPct`. The zeros
+  // really are written (a full format overwrites what the volume held), in large writes from one
+  // page-aligned buffer that start on multiples of its size, so the storage sees few, whole,
+  // aligned requests.
   bool Zero(uint64_t offset, uint64_t length, const FormatOptions& o, int fromPct, int toPct) {
-    if (zeros_.empty()) zeros_.assign(kZeroChunk, 0);
+    if (length == 0) return true;
+    size_t want = kZeroAlign;  // a power of two: the smallest that holds `length`, at most 16 MiB
+    while (want < kZeroChunk && want < length) want *= 2;
+    if (zerosSize_ < want) {
+      zeros_.reset(static_cast<uint8_t*>(std::aligned_alloc(kZeroAlign, want)));
+      if (!zeros_) {
+        zerosSize_ = 0;
+        out_.result = FormatResult::IoError;
+        out_.error = ENOMEM;
+        return false;
+      }
+      std::memset(zeros_.get(), 0, want);
+      zerosSize_ = want;
+    }
     uint64_t done = 0;
     int lastPct = -1;
+    uint64_t prevAt = 0, prevLength = 0;
     while (done < length) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(kZeroChunk, length - done));
-      if (!Write(offset + done, zeros_.data(), n)) return false;
+      const uint64_t at = offset + done;
+      // Up to the next multiple of the buffer size, so the following writes are aligned.
+      const uint64_t toBoundary = zerosSize_ - at % zerosSize_;
+      const size_t n = static_cast<size_t>(std::min(toBoundary, length - done));
+      if (!Write(at, zeros_.get(), n)) return false;
+      // Write-behind: this piece is sent on its way and the one before it waited for, so the
+      // storage works while the next piece is written, the write cache holds at most two pieces
+      // and the progress follows what really reached the storage.
+      if (!dev_.StartWriteBack(at, n) || (prevLength && !dev_.WaitWriteBack(prevAt, prevLength)))
+        return Failed();
+      prevAt = at;
+      prevLength = n;
       done += n;
       const int pct = fromPct + static_cast<int>((toPct - fromPct) * done / length);
       if (pct != lastPct) {
@@ -100,7 +137,11 @@ class Writer {
  private:
   BlockDevice& dev_;
   FormatOutcome& out_;
-  std::vector<uint8_t> zeros_;
+  struct FreeAligned {
+    void operator()(uint8_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<uint8_t, FreeAligned> zeros_;
+  size_t zerosSize_ = 0;
 };
 
 // FAT32 label: at most 11 characters of the short-name set (spaces allowed), upper-cased.
