@@ -15,6 +15,8 @@ enum class MsgAnswer { Ok, Cancel, Yes, No, Retry };
 struct FileFilter {
   std::string description;  // "Image Files (*.bin)"
   std::string pattern;      // "*.bin"
+  // The filter the chooser starts with (the first one when none is marked).
+  bool preselected = false;
 };
 
 class Ui {

@@ -18,7 +18,7 @@ namespace fw {
 std::vector<FileFilter> ImageFileFilters() {
   return {{"Binary (*.bin)", "*.bin"},
           {"HFS/HFS+ (*.hfs)", "*.hfs"},
-          {"HFS/HFS+/Binary (*.hfs;*.bin)", "*.hfs;*.bin"},
+          {"HFS/HFS+/Binary (*.hfs;*.bin)", "*.hfs;*.bin", true},
           {"All files (*.*)", "*.*"}};
 }
 

@@ -57,7 +57,7 @@ class CommandLineUi final : public Ui {
   std::string last_;
 };
 
-extern "C" void OnInterrupt(int) { CancelMainThread.store(1); }
+extern "C" void OnImageJobInterrupt(int) { CancelMainThread.store(1); }
 
 bool ParseNumber(const std::string& text, long lo, long hi, long* out) {
   if (text.empty()) return false;
@@ -108,7 +108,7 @@ int RunImageJobCommand(ImageJobKind kind, const GlobalOptions& options,
   CommandLineUi ui(std::filesystem::absolute(file).string(), options.yes);
   Ui* previous = &TheUi();
   SetUi(&ui);
-  auto oldHandler = std::signal(SIGINT, OnInterrupt);
+  auto oldHandler = std::signal(SIGINT, OnImageJobInterrupt);
   const ImageJobOutcome outcome = backup ? RunBackUp() : RunRecover();
   std::signal(SIGINT, oldHandler);
   SetUi(previous);

@@ -274,6 +274,11 @@ TEST_F(ImageJobs, BackupRefusalsTouchNothing) {
   EXPECT_EQ(ReadFile(keep), (std::vector<uint8_t>{1, 2, 3}));
   EXPECT_EQ(ui.boxes.back(),
             "Warning|The selected file:\n" + keep.string() + "\nalready exists. Overwrite it?");
+  // The file cannot be created.
+  ui.answer = MsgAnswer::Yes;
+  ui.chosen = (dir / "no-such-folder" / "x.bin").string();
+  EXPECT_EQ(BackUp(1), 0);
+  EXPECT_TRUE(ui.Saw("Unable to create file " + ui.chosen));
   // The source cannot be opened.
   d.failOpen = true;
   EXPECT_EQ(BackUp(1), 0);
@@ -345,6 +350,10 @@ TEST_F(ImageJobs, RestoreSizeChecks) {
   FakeDisk d(512, 1 * MiB, 4 * MiB, false);
   SetImageJobDiskForTesting(&d);
   const auto before = d.disk.bytes();
+  d.record.SelectedPartition = 0;
+  EXPECT_EQ(Recover(1), 0);
+  EXPECT_TRUE(ui.Saw("For Restore select Partition only"));
+  d.record.SelectedPartition = 1;
   ui.chosen = (dir / "s.bin").string();
   // One byte more than the partition.
   WriteFile(ui.chosen, std::vector<uint8_t>(static_cast<size_t>(4 * MiB + 1), 7));

@@ -244,16 +244,18 @@ ImageJobOutcome RunRecover() {
   FW_LOGP(kProc, "Recover: Finish UnlockClose hFileToRecover = " + std::to_string(fileHandle));
   FW_LOGP(kProc, "Recover: Finish UnlockClose hDevice = " + std::to_string(hDevice));
   FW_LOGP(kProc, "Recover: Finish UnlockClose hPhysicalDrive = " + std::to_string(hPhysicalDrive));
-  if (CancelMainThread) {
+  const bool cancelled = CancelMainThread != 0;
+  CancelMainThread = 0;
+  format_op_in_progress = 0;
+  disk.UpdateAllDrives();
+  if (cancelled) {
+    // After the refresh, whose own status line would otherwise replace it at once.
     outcome.cancelled = true;
     ShowStatus(incomplete ? "Restore Cancelled: partition " + std::to_string(partition) +
                                 " holds an incomplete image, its entry is unchanged"
                           : "Restore Cancelled",
                0);
   }
-  CancelMainThread = 0;
-  format_op_in_progress = 0;
-  disk.UpdateAllDrives();
   ui.SetControlEnabled(0, kDriveList, true);
   ui.SetControlText(0, kRestoreButton, "Restore");
   return outcome;

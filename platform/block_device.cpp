@@ -41,21 +41,18 @@ int64_t WindowDevice::WriteAt(uint64_t offset, const void* buffer, size_t length
 }
 
 bool WindowDevice::StartWriteBack(uint64_t offset, uint64_t length) {
-  if (offset > length_ || length > length_ - offset) {
-    error_ = EINVAL;
-    return false;
-  }
-  error_ = 0;
+  if (!InWindow(offset, length)) return false;
   return base_.StartWriteBack(offset_ + offset, length);
 }
 
 bool WindowDevice::WaitWriteBack(uint64_t offset, uint64_t length) {
-  if (offset > length_ || length > length_ - offset) {
-    error_ = EINVAL;
-    return false;
-  }
-  error_ = 0;
+  if (!InWindow(offset, length)) return false;
   return base_.WaitWriteBack(offset_ + offset, length);
+}
+
+bool WindowDevice::InWindow(uint64_t offset, uint64_t length) {
+  error_ = offset > length_ || length > length_ - offset ? EINVAL : 0;
+  return error_ == 0;
 }
 
 }  // namespace fw

@@ -54,6 +54,9 @@ class WindowDevice final : public BlockDevice {
   bool WaitWriteBack(uint64_t offset, uint64_t length) override;
 
  private:
+  // false (EINVAL) when [offset, offset + length) reaches outside the window.
+  bool InWindow(uint64_t offset, uint64_t length);
+
   BlockDevice& base_;
   uint64_t offset_;
   uint64_t length_;

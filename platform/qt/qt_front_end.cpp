@@ -539,11 +539,17 @@ MsgAnswer QtFrontEnd::MessageBox(const std::string& title, const std::string& te
 }
 
 namespace {
-QString Filters(const std::vector<FileFilter>& filters) {
+// Qt's name filters: "Text (*.a *.b)" joined by ";;"; *selected gets the preselected one.
+QString Filters(const std::vector<FileFilter>& filters, QString* selected = nullptr) {
   QStringList list;
   for (const FileFilter& f : filters) {
     QString d = Q(f.description);
     if (!d.contains('(')) d += " (" + Q(f.pattern) + ")";
+    // Qt separates the patterns in the parentheses by spaces; "*.hfs;*.bin" would be one
+    // pattern that matches no file.
+    const qsizetype open = d.lastIndexOf('(');
+    d = d.left(open) + d.mid(open).replace(';', ' ');
+    if (f.preselected && selected) *selected = d;
     list << d;
   }
   return list.join(";;");
@@ -553,16 +559,25 @@ QString Filters(const std::vector<FileFilter>& filters) {
 std::string QtFrontEnd::OpenFileChooser(const std::string& title, const std::string& defaultPath,
                                         const std::vector<FileFilter>& filters) {
   return OnUi(this, [&] {
-    return S(
-        QFileDialog::getOpenFileName(DialogParent(), Q(title), Q(defaultPath), Filters(filters)));
+    QString selected;
+    const QString list = Filters(filters, &selected);
+    return S(QFileDialog::getOpenFileName(DialogParent(), Q(title), Q(defaultPath), list,
+                                          selected.isEmpty() ? nullptr : &selected));
   });
 }
 
 std::string QtFrontEnd::SaveFileChooser(const std::string& title, const std::string& defaultPath,
                                         const std::vector<FileFilter>& filters) {
   return OnUi(this, [&] {
-    return S(
-        QFileDialog::getSaveFileName(DialogParent(), Q(title), Q(defaultPath), Filters(filters)));
+    QString selected;
+    QFileDialog dialog(DialogParent(), Q(title), QString(), Filters(filters, &selected));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    if (!selected.isEmpty()) dialog.selectNameFilter(selected);
+    // After the filter: choosing a filter renames the offered file to its first pattern's suffix
+    // ("PartSave.bin" would become "PartSave.hfs").
+    dialog.selectFile(Q(defaultPath));
+    if (dialog.exec() != QDialog::Accepted) return std::string();
+    return S(dialog.selectedFiles().value(0));
   });
 }
 
