@@ -4,6 +4,7 @@
 #include <archive_entry.h>
 
 #include <atomic>
+#include <clocale>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -174,6 +175,39 @@ std::unique_ptr<Destination> OpenDestination(const std::string& path) {
 
 bool CancelRequested() { return FormatStatus.load() == 1; }
 
+// Entry names reach the program in UTF-8 whatever the process's locale: the zip reader converts
+// names to the character set of the thread's locale, and in the "C" locale a name outside ASCII
+// would fail to convert and be lost. The guard switches this thread to C.UTF-8 while it lives.
+class Utf8NamesOnThisThread {
+ public:
+  Utf8NamesOnThisThread() {
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+    if (utf8 != locale_t(0)) previous_ = uselocale(utf8);
+  }
+  ~Utf8NamesOnThisThread() {
+    if (previous_ != locale_t(0)) uselocale(previous_);
+  }
+  Utf8NamesOnThisThread(const Utf8NamesOnThisThread&) = delete;
+  Utf8NamesOnThisThread& operator=(const Utf8NamesOnThisThread&) = delete;
+
+ private:
+  locale_t previous_ = locale_t(0);
+};
+
+// The next entry's header. A warning (a name that the locale cannot show, for one) still gives
+// a usable entry.
+int NextHeader(archive* a, archive_entry** entry) {
+  const int rc = archive_read_next_header(a, entry);
+  return rc == ARCHIVE_WARN ? ARCHIVE_OK : rc;
+}
+
+// The entry's name in UTF-8, as the volumes and the log take it; "" when it has none.
+std::string EntryName(archive_entry* entry) {
+  const char* name = archive_entry_pathname_utf8(entry);
+  if (name == nullptr) name = archive_entry_pathname(entry);
+  return name ? name : "";
+}
+
 }  // namespace
 
 std::string SafeEntryPath(const std::string& entryName) {
@@ -231,6 +265,7 @@ int32_t TestDataZip(const std::string& FileName) {
     FW_LOG("TestDataZip: Cancel(FormatStatus=#True)");
     return 0;
   }
+  const Utf8NamesOnThisThread utf8Names;
   ArchivePtr a = OpenZip(FileName);
   if (!a) {
     FW_LOG("TestDataZip: Can't OpenPack zip");
@@ -243,15 +278,14 @@ int32_t TestDataZip(const std::string& FileName) {
   archive_entry* entry = nullptr;
   int rc = ARCHIVE_OK;
   bool examined = false;
-  while ((rc = archive_read_next_header(a.get(), &entry)) == ARCHIVE_OK) {
+  while ((rc = NextHeader(a.get(), &entry)) == ARCHIVE_OK) {
     examined = true;
     if (CancelRequested()) {
       FW_LOG("TestDataZip: Cancel(FormatStatus=#True)");
       break;
     }
-    const char* name = archive_entry_pathname(entry);
-    if (name == nullptr || std::string(name) != "boot" || archive_entry_filetype(entry) != AE_IFREG)
-      continue;
+    const std::string name = EntryName(entry);
+    if (name != "boot" || archive_entry_filetype(entry) != AE_IFREG) continue;
     const int64_t size = archive_entry_size(entry);
     std::random_device random;
     for (int i = 0; i < 100 && bootFolder.empty(); ++i) {
@@ -274,8 +308,8 @@ int32_t TestDataZip(const std::string& FileName) {
       std::fclose(out);
     }
     if (got != size) {
-      FW_LOG("TestDataZip: Error Uncompress file: " + std::string(name) +
-             ", Size: " + std::to_string(size) + " ERROR SIZE");
+      FW_LOG("TestDataZip: Error Uncompress file: " + name + ", Size: " + std::to_string(size) +
+             " ERROR SIZE");
       break;
     }
     std::ifstream in(bootPath, std::ios::binary);
@@ -316,17 +350,17 @@ int32_t ExtractDataZip(const void* Buffer, int64_t BufferLength, std::string Pat
                        bool FromMemory, std::string sZipFileForUnpack, bool ShowProgress,
                        bool DeleteZipAfter) {
   int32_t result = 0;
-  FW_LOG("ExtractDataZip: PathToExtract$=" + PathToExtract +
-         " sZipFileForUnpack=" + sZipFileForUnpack);
+  FW_LOGP("ExtractDataZip", "ExtractDataZip: PathToExtract$=" + PathToExtract +
+                                " sZipFileForUnpack=" + sZipFileForUnpack);
   const bool volume = IsVolumeRoot(PathToExtract);
   const char separator = volume ? '\\' : '/';
   [&] {
     if (CancelRequested()) {
-      FW_LOG("ExtractDataZip: Cancel(FormatStatus=#True)");
+      FW_LOGP("ExtractDataZip", "ExtractDataZip: Cancel(FormatStatus=#True)");
       return;
     }
     if (PathToExtract.empty()) {
-      FW_LOG("ExtractDataZip: PathToExtract$ is absent");
+      FW_LOGP("ExtractDataZip", "ExtractDataZip: PathToExtract$ is absent");
       return;
     }
     // Either separator may end the path; it gets exactly one of its own kind.
@@ -337,67 +371,69 @@ int32_t ExtractDataZip(const void* Buffer, int64_t BufferLength, std::string Pat
     PathToExtract += separator;
     if (FromMemory) {
       if (Buffer == nullptr || BufferLength == 0) {
-        FW_LOG("ExtractDataZip: Input args: *Buffer Or BufferLength Error");
+        FW_LOGP("ExtractDataZip", "ExtractDataZip: Input args: *Buffer Or BufferLength Error");
         return;
       }
       sZipFileForUnpack = UnpackInternalMemoryToTempFile(Buffer, BufferLength);
     }
     if (sZipFileForUnpack.empty()) {
-      FW_LOG("ExtractDataZip: sZipFileForUnpack absent");
+      FW_LOGP("ExtractDataZip", "ExtractDataZip: sZipFileForUnpack absent");
       return;
     }
+    const Utf8NamesOnThisThread utf8Names;
     ArchivePtr a = OpenZip(sZipFileForUnpack);
     if (!a) {
-      FW_LOG("ExtractDataZip: Can't OpenPack zip");
+      FW_LOGP("ExtractDataZip", "ExtractDataZip: Can't OpenPack zip");
       return;
     }
     int64_t total = 0;
     archive_entry* entry = nullptr;
     int rc;
-    while ((rc = archive_read_next_header(a.get(), &entry)) == ARCHIVE_OK) ++total;
+    while ((rc = NextHeader(a.get(), &entry)) == ARCHIVE_OK) ++total;
     if (rc != ARCHIVE_EOF) {
-      FW_LOG("ExtractDataZip: Can't examine the zip pack content");
+      FW_LOGP("ExtractDataZip", "ExtractDataZip: Can't examine the zip pack content");
       return;
     }
     a.reset();
     if (ShowProgress) ShowStatus("", -1);
     a = OpenZip(sZipFileForUnpack);
     if (!a) {
-      FW_LOG("ExtractDataZip: Can't examine the zip pack content");
+      FW_LOGP("ExtractDataZip", "ExtractDataZip: Can't examine the zip pack content");
       return;
     }
     std::unique_ptr<Destination> dest = OpenDestination(PathToExtract);
     if (!dest) {
-      FW_LOG("ExtractDataZip: Can't open " + PathToExtract);
+      FW_LOGP("ExtractDataZip", "ExtractDataZip: Can't open " + PathToExtract);
       return;
     }
     std::vector<char> block(kBlock);
     int64_t done = 0;
-    while ((rc = archive_read_next_header(a.get(), &entry)) == ARCHIVE_OK) {
+    while ((rc = NextHeader(a.get(), &entry)) == ARCHIVE_OK) {
       ++done;
       if (CancelRequested()) {
-        FW_LOG("ExtractDataZip: Cancel(FormatStatus=#True)");
+        FW_LOGP("ExtractDataZip", "ExtractDataZip: Cancel(FormatStatus=#True)");
         break;
       }
-      const char* rawName = archive_entry_pathname(entry);
-      const std::string name = rawName ? rawName : "";
+      const std::string name = EntryName(entry);
       const std::string rel = SafeEntryPath(name);
       const auto type = archive_entry_filetype(entry);
       const int64_t size = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
       if (rel.empty() || (type != AE_IFREG && type != AE_IFDIR) ||
           archive_entry_hardlink(entry) != nullptr) {
-        FW_LOG("ExtractDataZip: Refused entry: " + name);
+        FW_LOGP("ExtractDataZip", "ExtractDataZip: Refused entry: " + name);
       } else if (type == AE_IFDIR) {
-        if (!dest->MakeDirectories(rel)) FW_LOG("ExtractDataZip: Can't create folder " + rel);
+        if (!dest->MakeDirectories(rel))
+          FW_LOGP("ExtractDataZip", "ExtractDataZip: Can't create folder " + rel);
       } else {
         const size_t slash = rel.rfind('/');
         const uint64_t room = size == 0 ? 0 : dest->FreeBytes();
         if (size >= 0 && uint64_t(size) > room) {
-          FW_LOG("ExtractDataZip: Refused entry: " + name + ", Size: " + std::to_string(size) +
-                 " exceeds the free space " + std::to_string(room));
+          FW_LOGP("ExtractDataZip", "ExtractDataZip: Refused entry: " + name +
+                                        ", Size: " + std::to_string(size) +
+                                        " exceeds the free space " + std::to_string(room));
         } else if (!dest->MakeDirectories(slash == std::string::npos ? "" : rel.substr(0, slash)) ||
                    !dest->Begin(rel, size > 0 ? uint64_t(size) : 0)) {
-          FW_LOG("ExtractDataZip: Can't create file " + rel);
+          FW_LOGP("ExtractDataZip", "ExtractDataZip: Can't create file " + rel);
         } else {
           // Never more than the entry claims, nor than the free space: a lying or bombing entry
           // ends as a size error instead of filling the target.
@@ -415,9 +451,11 @@ int32_t ExtractDataZip(const void* Buffer, int64_t BufferLength, std::string Pat
           if (n < 0) failed = true;
           if (failed || (size >= 0 && written != uint64_t(size))) {
             dest->End(false);
-            FW_LOG("Proceed file: " + name + ", Size: " + std::to_string(size) + " ERROR SIZE");
+            FW_LOGP("ExtractDataZip",
+                    "Proceed file: " + name + ", Size: " + std::to_string(size) + " ERROR SIZE");
           } else if (!dest->End(true)) {
-            FW_LOG("Proceed file: " + name + ", Size: " + std::to_string(size) + " ERROR SIZE");
+            FW_LOGP("ExtractDataZip",
+                    "Proceed file: " + name + ", Size: " + std::to_string(size) + " ERROR SIZE");
           }
         }
       }
@@ -428,16 +466,17 @@ int32_t ExtractDataZip(const void* Buffer, int64_t BufferLength, std::string Pat
       }
     }
     if (rc != ARCHIVE_OK && rc != ARCHIVE_EOF)
-      FW_LOG("ExtractDataZip: Can't examine the zip pack content");
+      FW_LOGP("ExtractDataZip", "ExtractDataZip: Can't examine the zip pack content");
     dest->Finish();
     result = 1;
     Pause(1000);
   }();
-  FW_LOG("ExtractDataZip: ExtractDataZipSuccess=" + std::to_string(result));
+  FW_LOGP("ExtractDataZip", "ExtractDataZip: ExtractDataZipSuccess=" + std::to_string(result));
   std::error_code ec;
   if (DeleteZipAfter && !sZipFileForUnpack.empty() && fs::exists(sZipFileForUnpack, ec)) {
     fs::permissions(sZipFileForUnpack, fs::perms::owner_write, fs::perm_options::add, ec);
-    if (fs::remove(sZipFileForUnpack, ec)) FW_LOG("ExtractDataZip: Deleted " + sZipFileForUnpack);
+    if (fs::remove(sZipFileForUnpack, ec))
+      FW_LOGP("ExtractDataZip", "ExtractDataZip: Deleted " + sZipFileForUnpack);
   }
   if (ShowProgress && TheUi().HasMainWindow()) ShowStatus("", -1);
   return result;

@@ -148,6 +148,24 @@ TEST(ExtractDataZip, CancelInsideTheWalkEndsItWithSuccessAndWaitsOneSecond) {
   EXPECT_TRUE(clock.pauses.empty());
 }
 
+TEST(ExtractDataZip, NamesOutsideAsciiAreKept) {
+  Scratch s;
+  // A zip made by 7zz marks its names as UTF-8; this process runs in the "C" locale.
+  const std::string name = "EFI/CLOVER/\xC3\x9C" "bersicht \xC3\xB1.txt";
+  fs::create_directories(s.Path("src/EFI/CLOVER"));
+  WriteFile(s.Path("src") / name, "inhalt");
+  WriteFile(s.Path("src/boot"), "Clover revision: 5120\n");
+  ASSERT_EQ(
+      std::system(("cd '" + s.Path("src").string() + "' && 7zz a -tzip ../u.zip . >/dev/null 2>&1")
+                      .c_str()),
+      0);
+  EXPECT_EQ(fw::TestDataZip(s.Path("u.zip").string()), 5120);
+  ASSERT_EQ(fw::ExtractDataZip(nullptr, 0, s.Path("t").string(), false, s.Path("u.zip").string(),
+                               false, false),
+            1);
+  EXPECT_EQ(ReadFile(s.Path("t") / name), "inhalt");
+}
+
 TEST(ExtractDataZip, RefusesBeforeStarting) {
   Scratch s;
   WriteFile(s.Path("d.zip"), MakeZip({{"a", "1"}}));
