@@ -128,7 +128,9 @@ bool LookupDriveLetter(const std::string& letter, VolumeLocation* out) {
 uint32_t UsedDriveLetterMask() {
   LetterTable& t = Table();
   std::lock_guard<std::mutex> lock(t.mutex);
-  uint32_t mask = 0;
+  // The system letter is reserved for the system volume even before an inventory has seen it,
+  // so the lowest free letter shown here is the one a claim really gets.
+  uint32_t mask = 1u << (SystemLetter() - 'A');
   for (const auto& [key, l] : t.letterOfKey) mask |= 1u << (l - 'A');
   return mask;
 }

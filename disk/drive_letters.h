@@ -28,6 +28,7 @@ bool LookupDriveLetter(const std::string& letter, VolumeLocation* out);
 std::string AssignDriveLetter(int32_t DiskNumber, int slot);
 
 // Letters in use as a bit mask (bit 0 = A:), the counterpart of the system's logical-drive mask.
+// The system letter is always in it.
 uint32_t UsedDriveLetterMask();
 
 // Forgets every letter (tests).

@@ -45,18 +45,19 @@ bool ParsePartitionDeviceName(const std::string& DeviceName, int32_t& DiskNumber
 }
 
 std::string AssignDriveLetter(const std::string& DeviceName) {
-  const uint32_t mask = UsedDriveLetterMask();
-  std::string FirstFreeRootName;
-  for (int i = 2; i <= 25; ++i) {
-    if (!(mask & (1u << i))) {
-      FirstFreeRootName = std::string(1, static_cast<char>('A' + i)) + ":";
-      break;
-    }
-  }
-  FW_LOG("AssignDriveLetter: FirstFreeRootName = " + FirstFreeRootName);
   int32_t disk = -1;
   int partition = 0;
-  if (FirstFreeRootName.empty() || !ParsePartitionDeviceName(DeviceName, disk, partition)) {
+  const bool named = ParsePartitionDeviceName(DeviceName, disk, partition);
+  // A partition that is lettered already keeps its letter; otherwise the lowest free one.
+  std::string FirstFreeRootName;
+  if (named)
+    for (const DiskRecord& d : DiskRecords())
+      if (d.DiskNumber == disk) FirstFreeRootName = d.Partitions[partition - 1].DriveLetter;
+  const uint32_t mask = UsedDriveLetterMask();
+  for (int i = 2; i <= 25 && FirstFreeRootName.empty(); ++i)
+    if (!(mask & (1u << i))) FirstFreeRootName = std::string(1, static_cast<char>('A' + i)) + ":";
+  FW_LOG("AssignDriveLetter: FirstFreeRootName = " + FirstFreeRootName);
+  if (FirstFreeRootName.empty() || !named) {
     FW_LOG("AssignDriveLetter: 1-st DefineDosDevice Error for " + DeviceName);
     return "";
   }
