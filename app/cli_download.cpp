@@ -1,17 +1,44 @@
 // flashwright-cli download URL [--output FILE]: one file transfer through the download engine
-// with the standard callbacks, progress on the terminal.
+// with the standard callbacks, progress on the terminal. Ctrl+C (or SIGTERM) cancels the transfer,
+// so the partial file is removed; a second Ctrl+C ends the program at once.
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "app/cli.h"
+#include "app/globals.h"
 #include "app/settings.h"
 #include "app/ui.h"
 #include "net/http_get.h"
 
 namespace fw::cli {
 namespace {
+
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler stores into an atomic");
+
+void OnDownloadInterrupt(int signal) {
+  CancelMainThread = 1;
+  std::signal(signal, SIG_DFL);  // the second signal takes its ordinary course
+}
+
+// Routes SIGINT and SIGTERM to the cancel request while it lives.
+class InterruptCancels {
+ public:
+  InterruptCancels()
+      : oldInt_(std::signal(SIGINT, OnDownloadInterrupt)),
+        oldTerm_(std::signal(SIGTERM, OnDownloadInterrupt)) {}
+  ~InterruptCancels() {
+    std::signal(SIGINT, oldInt_ == SIG_ERR ? SIG_DFL : oldInt_);
+    std::signal(SIGTERM, oldTerm_ == SIG_ERR ? SIG_DFL : oldTerm_);
+  }
+
+ private:
+  using Handler = void (*)(int);
+  Handler oldInt_;
+  Handler oldTerm_;
+};
 
 // The file name part of the URL's path, or "download" when the path ends in "/".
 std::string DefaultOutput(const std::string& url) {
@@ -57,7 +84,12 @@ int DownloadCommand(const GlobalOptions&, const std::vector<std::string>& args) 
     return MyCallWorking(rec, received, total, seconds);
   };
   r.CallEnd = MyCallEnd;
-  const int code = HTTPGetFromWeb(r);
+  int code;
+  {
+    const InterruptCancels interrupts;
+    code = HTTPGetFromWeb(r);
+  }
+  CancelMainThread = 0;
   if (!TheUi().HasMainWindow()) std::fprintf(stderr, "\n");
   const std::string text = HttpResultText(r, code);
   const int64_t bytes = r.iTotBytesRead;

@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <set>
 #include <string>
 
 #include "app/clock.h"
@@ -46,6 +48,29 @@ bool RangeStartsAt(const std::string& contentRange, int64_t offset) {
   if (digits == std::string::npos) return false;
   return std::strtoll(contentRange.c_str() + digits, nullptr, 10) == offset;
 }
+
+// The records that a transfer runs on right now: a second call on one of them is refused before it
+// touches the record.
+std::mutex gBusyMutex;
+std::set<const THTTP*> gBusy;
+
+class RecordClaim {
+ public:
+  explicit RecordClaim(const THTTP* record) : record_(record) {
+    std::lock_guard<std::mutex> lock(gBusyMutex);
+    owned_ = gBusy.insert(record).second;
+  }
+  ~RecordClaim() {
+    if (!owned_) return;
+    std::lock_guard<std::mutex> lock(gBusyMutex);
+    gBusy.erase(record_);
+  }
+  bool owned() const { return owned_; }
+
+ private:
+  const THTTP* record_;
+  bool owned_ = false;
+};
 
 // The open target file of a file transfer.
 struct TargetFile {
@@ -148,6 +173,12 @@ std::string HttpResultText(const THTTP& r, int code) {
 }
 
 int HTTPGetFromWeb(THTTP& r) {
+  const RecordClaim claim(&r);
+  if (!claim.owned()) {
+    // Another transfer owns every field of the record: leave them all to it.
+    FW_LOG("HTTPGetFromWeb: the transfer record is in use by another transfer");
+    return kWebBadParameters;
+  }
   int64_t received = 0;
   int64_t total = 0;
   r.iTotBytesRead = 0;

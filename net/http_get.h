@@ -91,7 +91,8 @@ void ClearHTTP(THTTP& record);
 bool TryStartNetTransfer();
 void EndNetTransfer();
 
-// Runs the transfer described by `record`; returns the result code (also in iHTTPRetVal).
+// Runs the transfer described by `record`; returns the result code (also in iHTTPRetVal). A call on
+// a record that another transfer is running on returns 2 at once and leaves the record alone.
 int HTTPGetFromWeb(THTTP& record);
 
 // The URL split into its parts.

@@ -1,5 +1,8 @@
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -286,6 +289,36 @@ TEST_F(DownloadTest, StalledConnectionCountsAsBrokenAndCancelIsHonouredWhileWait
   EXPECT_FALSE(std::filesystem::exists(Target()));
 }
 
+TEST_F(DownloadTest, SecondTransferOnABusyRecordIsRefusedAndLeavesItAlone) {
+  TestServer server(TestServer::Scripted([](const Request& req, int) {
+    Plan p = Sized(200000);
+    if (req.target == "/slow") p.dripMs = 5;
+    return p;
+  }));
+  ToFile(server.Url("/slow"));
+  std::atomic<bool> running{false};
+  r_.CallWorking = [&](fw::THTTP&, int64_t, int64_t, int64_t) {
+    running = true;
+    return 1;
+  };
+  r_.BufferSize = 4096;
+  int first = 0;
+  std::thread worker([&] { first = HTTPGetFromWeb(r_); });
+  while (!running) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  // The record belongs to the running transfer: a second call returns at once, touching nothing.
+  EXPECT_EQ(HTTPGetFromWeb(r_), fw::kWebBadParameters);
+  worker.join();
+  EXPECT_EQ(first, fw::kWebOk);
+  EXPECT_EQ(r_.iHTTPRetVal, fw::kWebOk);
+  EXPECT_TRUE(HoldsPattern(Target(), 200000));
+  EXPECT_EQ(server.Requests().size(), 1u);
+
+  // Once the transfer has ended the record is free again.
+  fw::ClearHTTP(r_);
+  ToFile(server.Url("/fast"));
+  EXPECT_EQ(HTTPGetFromWeb(r_), fw::kWebOk);
+}
+
 TEST_F(DownloadTest, ExplicitProxyCarriesTheRequest) {
   TestServer origin(TestServer::Scripted([](const Request&, int) { return Sized(70000); }));
   TestServer proxy(ForwardingProxy());
@@ -336,6 +369,50 @@ TEST_F(DownloadTest, CliDownloadCommand) {
   EXPECT_EQ(run(server.Url("/gone") + " --output '" + Target("gone.bin") + "'", &out), 1);
   EXPECT_NE(out.find("HTTP status code = 404"), std::string::npos) << out;
   EXPECT_FALSE(std::filesystem::exists(Target("gone.bin")));
+}
+
+// Ctrl+C during a command-line download cancels it: the command fails with the abort text and no
+// partial file stays behind.
+TEST_F(DownloadTest, CliInterruptCancelsTheDownloadAndRemovesThePartialFile) {
+#ifdef FW_CLI_PATH
+  const std::string cli = FW_CLI_PATH;
+#else
+  const std::string cli = "flashwright-cli";
+#endif
+  if (!std::filesystem::exists(cli)) GTEST_SKIP() << "flashwright-cli not built at " << cli;
+  TestServer server(TestServer::Scripted([](const Request&, int) {
+    Plan p = Sized(50000000);
+    p.dripMs = 1;  // about 1 MB/s: still running when the signal comes
+    return p;
+  }));
+  const std::string log = Target("cli.log");
+  const std::string url = server.Url("/big.bin");
+  const std::string out = Target();
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    FILE* f = std::freopen(log.c_str(), "w", stdout);
+    if (f) dup2(fileno(f), 2);
+    execl(cli.c_str(), cli.c_str(), "--no-pauses", "download", url.c_str(), "--output", out.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Wait until data has reached the file, then interrupt.
+  for (int i = 0; i < 200; ++i) {
+    std::error_code ec;
+    if (std::filesystem::exists(out) && std::filesystem::file_size(out, ec) > 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  ASSERT_TRUE(std::filesystem::exists(out));
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  std::ifstream in(log);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_TRUE(WIFEXITED(status)) << "killed by the signal instead of cancelling\n" << text;
+  EXPECT_EQ(WEXITSTATUS(status), 1) << text;
+  EXPECT_NE(text.find("Download aborted"), std::string::npos) << text;
+  EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 // A real TLS peer (openssl s_server) with a certificate for 127.0.0.1: trusted through the
