@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -330,6 +331,97 @@ TEST(FatBadInput, GarbageAndLoopsAndShortWrites) {
   uint8_t after[512];
   ASSERT_TRUE(disk.ReadSectors(0, 1, after));
   EXPECT_EQ(std::memcmp(before, after, 512), 0);  // nothing before the window
+}
+
+// The same for exFAT: a boot region whose checksum does not match, entry sets that are damaged
+// or point past the heap, a size near 2^64, a FAT loop in the root folder, short writes.
+TEST(FatBadInput, ExfatDamageIsRefusedWithoutACrash) {
+  MemoryDevice dev(24 * kMiB, 512);
+  FormatOptions o;
+  o.kind = FsKind::Exfat;
+  ASSERT_EQ(FormatVolume(dev, o).result, FormatResult::Ok);
+  {
+    auto v = OpenVolume(dev);
+    ASSERT_TRUE(v);
+    auto w = v->CreateFile("file.bin", 0);
+    const std::string data = Pattern(9000, 5);
+    ASSERT_TRUE(w && w->Write(data.data(), data.size()) && w->Close());
+    ASSERT_TRUE(v->Flush());
+  }
+  MemoryDevice pristine = dev;
+  uint8_t b[512];
+  ASSERT_TRUE(dev.ReadSectors(0, 1, b));
+  const uint64_t fat = Get32(b + 80) * 512ull;
+  const uint64_t cluster = 512ull << b[109];
+  const uint64_t root = Get32(b + 88) * 512ull + (Get32(b + 96) - 2) * cluster;
+  // The file's entry set in the root folder (after label-less bitmap and up-case entries).
+  std::vector<uint8_t> dir(static_cast<size_t>(cluster));
+  ASSERT_EQ(dev.ReadAt(root, dir.data(), dir.size()), static_cast<int64_t>(dir.size()));
+  size_t set = 0;
+  while (set < dir.size() && dir[set] != 0x85) set += 32;
+  ASSERT_LT(set, dir.size());
+  const auto withSet = [&](const std::function<void(uint8_t*)>& change, bool fixChecksum) {
+    dev = pristine;
+    std::vector<uint8_t> d = dir;
+    change(d.data() + set);
+    if (fixChecksum) {
+      uint16_t sum = 0;
+      for (size_t i = 0; i < (d[set + 1] + 1u) * 32; ++i) {
+        if (i == 2 || i == 3) continue;
+        sum = static_cast<uint16_t>(((sum & 1) ? 0x8000 : 0) + (sum >> 1) + d[set + i]);
+      }
+      Put16(d.data() + set + 2, sum);
+    }
+    EXPECT_EQ(dev.WriteAt(root, d.data(), d.size()), static_cast<int64_t>(d.size()));
+  };
+
+  // A boot region byte changed: its checksum sector no longer matches.
+  const uint8_t one = 1;
+  ASSERT_EQ(dev.WriteAt(512 * 3 + 100, &one, 1), 1);
+  EXPECT_FALSE(OpenVolume(dev));
+  // A set whose checksum is wrong.
+  withSet([](uint8_t* e) { e[32 + 24] ^= 1; }, false);
+  EXPECT_FALSE(OpenVolume(dev));
+  // A first cluster past the heap.
+  withSet([](uint8_t* e) { Put32(e + 32 + 20, 0x7FFFFFFF); }, true);
+  EXPECT_FALSE(OpenVolume(dev));
+  // A size near 2^64: the folder opens, the file cannot be read, nothing crashes.
+  withSet(
+      [](uint8_t* e) {
+        Put64(e + 32 + 8, ~uint64_t{0});
+        Put64(e + 32 + 24, ~uint64_t{0});
+      },
+      true);
+  {
+    auto v = OpenVolume(dev);
+    ASSERT_TRUE(v);
+    std::string got;
+    EXPECT_FALSE(v->ReadFile("file.bin", got));
+  }
+  // The root folder's FAT entry points back at itself (and the folder is not contiguous).
+  dev = pristine;
+  withSet([](uint8_t*) {}, false);
+  uint8_t self[4];
+  Put32(self, Get32(b + 96));
+  ASSERT_EQ(dev.WriteAt(fat + Get32(b + 96) * 4ull, self, 4), 4);
+  EXPECT_FALSE(OpenVolume(dev));
+
+  // Short writes during the format and during a file write.
+  MemoryDevice disk(30 * kMiB, 512);
+  FaultDevice faulty(disk);
+  WindowDevice window(faulty, kMiB, 24 * kMiB);
+  faulty.ShortWritesAfter(2);
+  EXPECT_EQ(FormatVolume(window, o).result, FormatResult::IoError);
+  faulty.ShortWritesAfter(-1);
+  ASSERT_EQ(FormatVolume(window, o).result, FormatResult::Ok);
+  auto v = OpenVolume(window);
+  ASSERT_TRUE(v);
+  faulty.ShortWritesAfter(0);
+  auto w = v->CreateFile("f.bin", 0);
+  ASSERT_TRUE(w);
+  const std::string data = Pattern(2 * kMiB, 6);
+  EXPECT_FALSE(w->Write(data.data(), data.size()) && w->Close() && v->Flush());
+  EXPECT_FALSE(faulty.leftRange);
 }
 
 TEST(FatCommon, NamesAndChecksums) {

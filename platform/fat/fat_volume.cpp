@@ -394,7 +394,8 @@ bool Engine::Chain(uint32_t first, uint64_t maxClusters, std::vector<uint32_t>& 
 
 bool Engine::FileClusters(const Entry& e, std::vector<uint32_t>& out) {
   out.clear();
-  const uint64_t need = (e.size + clusterBytes_ - 1) / clusterBytes_;
+  // Rounded up without the sum that would wrap for a damaged size near 2^64.
+  const uint64_t need = e.size / clusterBytes_ + (e.size % clusterBytes_ != 0);
   if (need == 0) return true;
   if (need > clusterCount_) return false;
   if (e.noFatChain) {
@@ -1253,7 +1254,7 @@ bool Engine::Flush() {
 
 FileWriter::FileWriter(Engine& engine, uint32_t dirFirst, size_t slot, uint64_t sizeHint)
     : e_(engine), dirFirst_(dirFirst), slot_(slot) {
-  const uint64_t need = (sizeHint + e_.clusterBytes_ - 1) / e_.clusterBytes_;
+  const uint64_t need = sizeHint / e_.clusterBytes_ + (sizeHint % e_.clusterBytes_ != 0);
   if (need > 1 && need <= 0xFFFFFFFFull) {
     uint32_t start;
     if (e_.FindRun(static_cast<uint32_t>(need), start)) {
