@@ -4,6 +4,7 @@
 #include <archive_entry.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -97,6 +98,17 @@ std::string MakeZip(const std::vector<ZipItem>& items, bool store) {
 
 void WriteFile(const fs::path& path, const std::string& contents) {
   std::ofstream(path, std::ios::binary) << contents;
+}
+
+std::string Output(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+  }
+  return out;
 }
 
 std::string ReadFile(const fs::path& path) {

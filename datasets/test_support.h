@@ -63,6 +63,8 @@ struct ZipItem {
 // A zip made by libarchive (deflated entries unless `store`).
 std::string MakeZip(const std::vector<ZipItem>& items, bool store = false);
 void WriteFile(const fs::path& path, const std::string& contents);
+// What a shell command writes on its standard output.
+std::string Output(const std::string& command);
 std::string ReadFile(const fs::path& path);
 
 }  // namespace fwtest

@@ -19,17 +19,6 @@ namespace {
 
 using namespace fwtest;
 
-std::string Output(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
-
 int Shell(const std::string& command) {
   const int rc = std::system((command + " >/dev/null 2>&1").c_str());
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;

@@ -18,17 +18,6 @@ int Shell(const std::string& command) {
   return std::system((command + " >/dev/null 2>&1").c_str());
 }
 
-std::string Output(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
-
 struct ImageVolume {
   std::string image;
   // Opens the image as the volume of every drive letter; the devices live as long as the
