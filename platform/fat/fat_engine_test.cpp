@@ -264,6 +264,33 @@ TEST(FatFormat, DefaultClusterSizesFollowTheVolumeSize) {
   for (const auto& [bytes, cluster] : exfat) EXPECT_EQ(DefaultExfatClusterSize(bytes), cluster);
 }
 
+// A disk that starts to return short writes: the format fails after `goodWrites` writes, a file
+// write fails and the flush reports it, and nothing reaches outside the volume's window.
+void ExpectShortWritesFail(const FormatOptions& o, uint64_t volumeBytes, int goodWrites) {
+  MemoryDevice disk(volumeBytes + 6 * kMiB, 512);
+  FaultDevice faulty(disk);
+  WindowDevice window(faulty, kMiB, volumeBytes);
+  faulty.ShortWritesAfter(goodWrites);
+  EXPECT_EQ(FormatVolume(window, o).result, FormatResult::IoError);
+  faulty.ShortWritesAfter(-1);
+  ASSERT_EQ(FormatVolume(window, o).result, FormatResult::Ok);
+  uint8_t before[512];
+  ASSERT_TRUE(disk.ReadSectors(0, 1, before));
+  auto v = OpenVolume(window);
+  ASSERT_TRUE(v);
+  faulty.ShortWritesAfter(0);
+  auto w = v->CreateFile("f.bin", 0);
+  ASSERT_TRUE(w);
+  const std::string data = Pattern(3 * kMiB, 4);
+  const bool wrote = w->Write(data.data(), data.size());
+  EXPECT_FALSE(wrote && w->Close());
+  EXPECT_FALSE(v->Flush());
+  EXPECT_FALSE(faulty.leftRange);
+  uint8_t after[512];
+  ASSERT_TRUE(disk.ReadSectors(0, 1, after));
+  EXPECT_EQ(std::memcmp(before, after, 512), 0);  // nothing before the window
+}
+
 // Damaged volumes and failing disks: clear failures, no hang, nothing outside the volume.
 TEST(FatBadInput, GarbageAndLoopsAndShortWrites) {
   MemoryDevice dev(40 * kMiB, 512);
@@ -308,29 +335,7 @@ TEST(FatBadInput, GarbageAndLoopsAndShortWrites) {
   ASSERT_EQ(dev.WriteAt(heap, root.data(), 512), 512);
   EXPECT_FALSE(OpenVolume(dev));
 
-  // Short writes: the format and file writes report failure.
-  MemoryDevice disk(50 * kMiB, 512);
-  FaultDevice faulty(disk);
-  WindowDevice window(faulty, kMiB, 40 * kMiB);
-  faulty.ShortWritesAfter(3);
-  EXPECT_EQ(FormatVolume(window, o).result, FormatResult::IoError);
-  faulty.ShortWritesAfter(-1);
-  ASSERT_EQ(FormatVolume(window, o).result, FormatResult::Ok);
-  uint8_t before[512];
-  ASSERT_TRUE(disk.ReadSectors(0, 1, before));
-  auto v = OpenVolume(window);
-  ASSERT_TRUE(v);
-  faulty.ShortWritesAfter(0);
-  auto w = v->CreateFile("f.bin", 0);
-  ASSERT_TRUE(w);
-  const std::string data = Pattern(3 * kMiB, 4);
-  const bool wrote = w->Write(data.data(), data.size());
-  EXPECT_FALSE(wrote && w->Close());
-  EXPECT_FALSE(v->Flush());
-  EXPECT_FALSE(faulty.leftRange);
-  uint8_t after[512];
-  ASSERT_TRUE(disk.ReadSectors(0, 1, after));
-  EXPECT_EQ(std::memcmp(before, after, 512), 0);  // nothing before the window
+  ExpectShortWritesFail(o, 40 * kMiB, 3);
 }
 
 // The same for exFAT: a boot region whose checksum does not match, entry sets that are damaged
@@ -406,22 +411,7 @@ TEST(FatBadInput, ExfatDamageIsRefusedWithoutACrash) {
   ASSERT_EQ(dev.WriteAt(fat + Get32(b + 96) * 4ull, self, 4), 4);
   EXPECT_FALSE(OpenVolume(dev));
 
-  // Short writes during the format and during a file write.
-  MemoryDevice disk(30 * kMiB, 512);
-  FaultDevice faulty(disk);
-  WindowDevice window(faulty, kMiB, 24 * kMiB);
-  faulty.ShortWritesAfter(2);
-  EXPECT_EQ(FormatVolume(window, o).result, FormatResult::IoError);
-  faulty.ShortWritesAfter(-1);
-  ASSERT_EQ(FormatVolume(window, o).result, FormatResult::Ok);
-  auto v = OpenVolume(window);
-  ASSERT_TRUE(v);
-  faulty.ShortWritesAfter(0);
-  auto w = v->CreateFile("f.bin", 0);
-  ASSERT_TRUE(w);
-  const std::string data = Pattern(2 * kMiB, 6);
-  EXPECT_FALSE(w->Write(data.data(), data.size()) && w->Close() && v->Flush());
-  EXPECT_FALSE(faulty.leftRange);
+  ExpectShortWritesFail(o, 24 * kMiB, 2);
 }
 
 TEST(FatCommon, NamesAndChecksums) {
