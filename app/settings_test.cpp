@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "app/globals.h"
+#include "app/log.h"
 
 namespace fw {
 namespace {
@@ -167,6 +168,50 @@ TEST_F(SettingsTest, SaveIntoAFolderThatCannotHoldFilesIsSkipped) {
   SaveSetting();
   EXPECT_TRUE(fs::exists(dir_ / "prog" / "flashwright.ini"));
   EXPECT_FALSE(fs::exists(dir_ / "prog" / "flashwright.ini.new"));
+}
+
+TEST_F(SettingsTest, LoadAndSaveLogTheValuesAfterTheirRules) {
+  const std::string path = (dir_ / "prog" / "flashwright.ini").string();
+  std::ofstream(path, std::ios::binary)
+      << Ini("LogEnable = 1\r\nQuickFormat = 7\r\nBootPartitionSize = 64") +
+             "[Sucatalog User Defined URL list]\r\nmine = http://h/c\r\n"
+             "[Download Settings]\r\nResumeMaxAttemptsNumber = 12\r\n"
+             "[Download Data Settings]\r\nRec = http://h/x.dmg\r\n";
+  SetSettingsPath(path);
+  const std::string log = (dir_ / "log.txt").string();
+  ASSERT_TRUE(OpenLog(log));
+  LoadSetting();
+  SaveSetting();
+  CloseLog();
+  std::ifstream in(log, std::ios::binary);
+  std::vector<std::string> messages;
+  for (std::string line; std::getline(in, line);) {
+    for (const char* proc : {"(LoadSetting) LoadSetting: ", "(SaveSetting) SaveSetting: "}) {
+      size_t at = line.find(proc);
+      if (at != std::string::npos) messages.push_back(line.substr(at + 1));
+    }
+  }
+  const std::string folder = Program().folder;
+  const std::vector<std::string> expected = {
+      "LoadSetting) LoadSetting: LogEnable=1\r",
+      "LoadSetting) LoadSetting: CheckLatestCloverAtStartup=0\r",
+      "LoadSetting) LoadSetting: SaveLatestCloverAfterDL=0\r",
+      "LoadSetting) LoadSetting: CloverLocalRepository$=" + folder + "\r",
+      "LoadSetting) LoadSetting: ZORImageLocalRepo$=" + folder + "\r",
+      "LoadSetting) LoadSetting: QuickFormat=1\r",
+      "LoadSetting) LoadSetting: MultiPartitions=1\r",
+      "LoadSetting) LoadSetting: BootPartitionSize=64\r",
+      "LoadSetting) LoadSetting: EnableFixedDisks=0\r",
+      "LoadSetting) LoadSetting: SearchOnlyNewestRevRecoveryHD=1\r",
+      "LoadSetting) LoadSetting: UseInternalSucatalogUrlList=1\r",
+      "LoadSetting) LoadSetting: ShowSucatalogSummaryURLList=0\r",
+      "LoadSetting) LoadSetting: mine: http://h/c\r",
+      "LoadSetting) LoadSetting: iResumeMaxAttemptsNumber=12\r",
+      "LoadSetting) LoadSetting: Rec: http://h/x.dmg\r",
+      "SaveSetting) SaveSetting: mine: http://h/c\r",
+      "SaveSetting) SaveSetting: Rec http://h/x.dmg\r",
+  };
+  EXPECT_EQ(messages, expected);
 }
 
 TEST_F(SettingsTest, MissingFoldersBecomeTheProgramFolder) {

@@ -1,6 +1,8 @@
 #include "app/startup.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -106,6 +108,40 @@ TEST_F(StartupTest, SecondInstanceIsRefusedBeforeTouchingAnything) {
   // The lock dies with its process.
   EXPECT_TRUE(AcquireInstanceLock(dir_.string(), "flashwright"));
   ReleaseInstanceLock();
+  for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+}
+
+TEST_F(StartupTest, PlantedLockFilesNeitherBlockNorRedirect) {
+  // A link in the lock folder is not followed: its target is not created.
+  fs::create_symlink(dir_ / "target", dir_ / "flashwright.lock");
+  EXPECT_TRUE(AcquireInstanceLock(dir_.string(), "flashwright"));
+  ReleaseInstanceLock();
+  EXPECT_FALSE(fs::exists(dir_ / "target"));
+  fs::remove(dir_ / "flashwright.lock");
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a lock file of another user";
+  // A lock file of another user, locked by a process of theirs, does not refuse the start.
+  std::ofstream(dir_ / "flashwright.lock") << "";
+  ASSERT_EQ(chown((dir_ / "flashwright.lock").c_str(), 65534, 65534), 0);
+  int ready[2], done[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(done), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int fd = open((dir_ / "flashwright.lock").c_str(), O_RDWR);
+    char c = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? '1' : '0';
+    (void)!write(ready[1], &c, 1);
+    (void)!read(done[0], &c, 1);
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  EXPECT_EQ(c, '1');
+  ASSERT_TRUE(StartUp(options_));
+  ShutDown();
+  EXPECT_EQ(ui_.messages, "");
+  (void)!write(done[1], "x", 1);
+  waitpid(child, nullptr, 0);
   for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
 }
 

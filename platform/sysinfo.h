@@ -27,7 +27,8 @@ std::string RuntimeFolder();
 // The system's text for an errno value.
 std::string ErrnoText(int code);
 // Exclusive, non-blocking flock on `path` (created when missing). Returns the descriptor, or -1
-// when another process holds it (or the file cannot be opened: then *busy is false).
+// when another process holds it (or the file cannot be opened, is a link, or belongs to another
+// user: then *busy is false).
 int LockFileExclusive(const std::string& path, bool* busy);
 void UnlockFile(int fd);
 // mkdir with mode 0777 (less umask); true when the folder exists afterwards.

@@ -116,8 +116,16 @@ std::string ErrnoText(int code) {
 
 int LockFileExclusive(const std::string& path, bool* busy) {
   if (busy) *busy = false;
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  // The lock may live in a folder every user can write to (/tmp when there is no runtime
+  // folder): a link planted there is not followed, and a file another user made is not trusted,
+  // or anyone could keep the program from starting by holding a lock on it.
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return -1;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+    close(fd);
+    return -1;
+  }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (busy) *busy = errno == EWOULDBLOCK;
     close(fd);
