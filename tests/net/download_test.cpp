@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <thread>
 
 #include "tests/net/download_fixture.h"
@@ -173,6 +174,32 @@ TEST_F(DownloadTest, RefusedStatusesEndWithCode10AndNoFile) {
     EXPECT_EQ(server.Requests().size(), 1u);
     EXPECT_FALSE(std::filesystem::exists(Target()));
   }
+}
+
+TEST_F(DownloadTest, TargetFileIsOnlyTouchedOnceTheServerAccepts) {
+  TestServer server(TestServer::Scripted([](const Request& req, int) {
+    Plan p = Sized(5000);
+    if (req.target == "/gone") p.status = 404;
+    return p;
+  }));
+  // A refused request leaves a file of the same name as it was.
+  {
+    std::ofstream old(Target(), std::ios::binary);
+    old << "keep me";
+  }
+  ToFile(server.Url("/gone"));
+  EXPECT_EQ(HTTPGetFromWeb(r_), fw::kWebHttpStatus);
+  std::ifstream in(Target(), std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+            "keep me");
+
+  // A file that cannot be created ends the transfer with code 9 and its text.
+  fw::ClearHTTP(r_);
+  ToFile(server.Url("/f.bin"));
+  r_.FullFileName = Target("no-such-folder/out.bin");
+  EXPECT_EQ(HTTPGetFromWeb(r_), fw::kWebCannotCreateFile);
+  EXPECT_EQ(fw::HttpResultText(r_, r_.iHTTPRetVal), "Cannot create the file " + r_.FullFileName);
+  EXPECT_EQ(r_.iResumeAttemptsNumber, 0);
 }
 
 TEST_F(DownloadTest, SchemesAreCheckedAndHttpsIsReallySecure) {
