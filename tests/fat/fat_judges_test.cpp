@@ -13,6 +13,7 @@
 #include "platform/block_device.h"
 #include "platform/fat/fat_format.h"
 #include "platform/fat/fat_volume.h"
+#include "platform/fat/memory_device.h"
 
 namespace fw::fat {
 namespace {
@@ -189,6 +190,62 @@ TEST_P(JudgesTest, ToolsAcceptTheVolumeAndReadTheFilesBack) {
   }
 }
 
+// The smallest volume each file system takes, found by search on 512-byte sectors at a 1 MiB
+// partition start: one sector less is refused as too small, and the smallest one is clean for
+// the checker before and after a file is written on it.
+TEST(JudgesSmallest, SmallestVolumesAreCleanAndOneSectorLessIsRefused) {
+  for (FsKind kind : {FsKind::Fat32, FsKind::Exfat}) {
+    const bool fat32 = kind == FsKind::Fat32;
+    if (!Have(fat32 ? "fsck.fat" : "fsck.exfat")) GTEST_SKIP() << "checker not installed";
+    FormatOptions o;
+    o.kind = kind;
+    o.partitionStartSector = 2048;
+    const auto formats = [&](uint64_t sectors) {
+      MemoryDevice dev(sectors * 512, 512);
+      return FormatVolume(dev, o).result;
+    };
+    uint64_t lo = 1, hi = 64 * kMiB / 512;  // lo too small, hi fits
+    ASSERT_EQ(formats(hi), FormatResult::Ok);
+    while (hi - lo > 1) {
+      const uint64_t mid = (lo + hi) / 2;
+      (formats(mid) == FormatResult::Ok ? hi : lo) = mid;
+    }
+    EXPECT_EQ(formats(hi - 1), FormatResult::TooSmall);
+    const std::string image =
+        (fs::temp_directory_path() / ("fw_fat_smallest_" + std::to_string(getpid()) + ".img"))
+            .string();
+    {
+      const int fd = open(image.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+      ASSERT_GE(fd, 0);
+      ASSERT_EQ(ftruncate(fd, static_cast<off_t>(hi * 512)), 0);
+      close(fd);
+    }
+    auto dev = FdDevice::Open(image, true, 512);
+    ASSERT_TRUE(dev);
+    const FormatOutcome r = FormatVolume(*dev, o);
+    ASSERT_EQ(r.result, FormatResult::Ok);
+    if (fat32) {
+      EXPECT_EQ(r.clusterCount, 65525u);
+    }
+    const std::string check = std::string(fat32 ? "fsck.fat -n " : "fsck.exfat -n ") + image;
+    std::string out;
+    EXPECT_EQ(Shell(check, out), 0) << out;
+    {
+      auto v = OpenVolume(*dev);
+      ASSERT_TRUE(v);
+      const std::string data = Pattern(3000, 11);
+      auto w = v->CreateFile("A small file.txt", data.size());
+      ASSERT_TRUE(w && w->Write(data.data(), data.size()) && w->Close());
+      ASSERT_TRUE(v->Flush());
+    }
+    dev.reset();
+    EXPECT_EQ(Shell(check, out), 0) << out;
+    std::printf("smallest %s volume: %llu sectors (%.2f MiB)\n", fat32 ? "FAT32" : "exFAT",
+                static_cast<unsigned long long>(hi), hi * 512.0 / kMiB);
+    fs::remove(image);
+  }
+}
+
 // The slow executable (ctest label "slow") takes the large sparse images.
 #ifndef FW_FAT_SLOW_CASES
 INSTANTIATE_TEST_SUITE_P(
@@ -200,7 +257,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{FsKind::Fat32, 4096, 300 * kMiB, 0}, Case{FsKind::Fat32, 512, 8 * kGiB, 0},
         Case{FsKind::Fat32, 512, 8 * kGiB, 65536}, Case{FsKind::Exfat, 512, 4 * kMiB, 0},
         Case{FsKind::Exfat, 512, 256 * kMiB, 0}, Case{FsKind::Exfat, 4096, 8 * kGiB, 0},
-        Case{FsKind::Exfat, 512, 8 * kGiB, 4096}),
+        Case{FsKind::Exfat, 512, 8 * kGiB, 4096},
+        // Large clusters on 4 KiB sectors (FAT32) and larger than the tree's files (exFAT).
+        Case{FsKind::Fat32, 4096, 8 * kGiB, 16384}, Case{FsKind::Exfat, 512, 256 * kMiB, kMiB}),
     CaseName);
 #else
 INSTANTIATE_TEST_SUITE_P(Large, JudgesTest,
