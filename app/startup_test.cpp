@@ -72,22 +72,44 @@ class StartupTest : public ::testing::Test {
   RecordingUi ui_;
 };
 
-TEST_F(StartupTest, SecondInstanceIsRefusedBeforeTouchingAnything) {
-  int ready[2], done[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(done), 0);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    bool got = AcquireInstanceLock(dir_.string(), "flashwright");
-    char c = got ? '1' : '0';
-    (void)!write(ready[1], &c, 1);
-    (void)!read(done[0], &c, 1);
-    _exit(0);
+// A second process that takes a lock with `take` and holds it until Release (or destruction).
+class LockHolder {
+ public:
+  explicit LockHolder(bool (*take)(const fs::path&), const fs::path& dir) {
+    if (pipe(ready_) != 0 || pipe(done_) != 0) return;
+    child_ = fork();
+    if (child_ == 0) {
+      char c = take(dir) ? '1' : '0';
+      (void)!write(ready_[1], &c, 1);
+      (void)!read(done_[0], &c, 1);
+      _exit(0);
+    }
+    char c = 0;
+    took_ = child_ > 0 && read(ready_[0], &c, 1) == 1 && c == '1';
   }
-  char c = 0;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
-  ASSERT_EQ(c, '1');
+  ~LockHolder() {
+    Release();
+    for (int fd : {ready_[0], ready_[1], done_[0], done_[1]})
+      if (fd >= 0) close(fd);
+  }
+  bool took() const { return took_; }
+  void Release() {
+    if (child_ <= 0) return;
+    (void)!write(done_[1], "x", 1);
+    waitpid(child_, nullptr, 0);
+    child_ = -1;
+  }
+
+ private:
+  int ready_[2] = {-1, -1}, done_[2] = {-1, -1};
+  pid_t child_ = -1;
+  bool took_ = false;
+};
+
+TEST_F(StartupTest, SecondInstanceIsRefusedBeforeTouchingAnything) {
+  LockHolder first([](const fs::path& d) { return AcquireInstanceLock(d.string(), "flashwright"); },
+                   dir_);
+  ASSERT_TRUE(first.took());
   EXPECT_FALSE(StartUp(options_));
   EXPECT_EQ(ui_.messages, "flashwright|Программа уже запущена.\n");
   ui_.messages.clear();
@@ -102,13 +124,10 @@ TEST_F(StartupTest, SecondInstanceIsRefusedBeforeTouchingAnything) {
   // Another program name does not see the lock.
   EXPECT_TRUE(AcquireInstanceLock(dir_.string(), "flashwright-cli"));
   ReleaseInstanceLock();
-  (void)!write(done[1], "x", 1);
-  int status = 0;
-  waitpid(child, &status, 0);
+  first.Release();
   // The lock dies with its process.
   EXPECT_TRUE(AcquireInstanceLock(dir_.string(), "flashwright"));
   ReleaseInstanceLock();
-  for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
 }
 
 TEST_F(StartupTest, PlantedLockFilesNeitherBlockNorRedirect) {
@@ -122,27 +141,16 @@ TEST_F(StartupTest, PlantedLockFilesNeitherBlockNorRedirect) {
   // A lock file of another user, locked by a process of theirs, does not refuse the start.
   std::ofstream(dir_ / "flashwright.lock") << "";
   ASSERT_EQ(chown((dir_ / "flashwright.lock").c_str(), 65534, 65534), 0);
-  int ready[2], done[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(done), 0);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    int fd = open((dir_ / "flashwright.lock").c_str(), O_RDWR);
-    char c = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? '1' : '0';
-    (void)!write(ready[1], &c, 1);
-    (void)!read(done[0], &c, 1);
-    _exit(0);
-  }
-  char c = 0;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
-  EXPECT_EQ(c, '1');
+  LockHolder other(
+      [](const fs::path& d) {
+        int fd = open((d / "flashwright.lock").c_str(), O_RDWR);
+        return fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+      },
+      dir_);
+  ASSERT_TRUE(other.took());
   ASSERT_TRUE(StartUp(options_));
   ShutDown();
   EXPECT_EQ(ui_.messages, "");
-  (void)!write(done[1], "x", 1);
-  waitpid(child, nullptr, 0);
-  for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
 }
 
 TEST_F(StartupTest, AutoRunIsOffWhileRunningAndRestoredAtExit) {
