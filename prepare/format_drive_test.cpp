@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "app/globals.h"
@@ -146,7 +148,21 @@ TEST_F(FormatDriveTest, NtfsAndUdfThroughTheSystemTools) {
       EXPECT_EQ(std::string(b.data() + 32768 + 1, 5), "BEA01");
       EXPECT_EQ(static_cast<unsigned char>(b[0]), 0u);  // the old boot sector is gone
     }
+    EXPECT_NE(std::find(ui_.status.begin(), ui_.status.end(), "Formatting: 50 %"),
+              ui_.status.end());
+    EXPECT_EQ(LastStatus(), "Creating file system completed");
+    // A volume that refuses writes: the copy of the tool's result reports it.
+    FormatStatus = 0;
+    fat::FaultDevice ro(dev);
+    ro.FailWritesWith(EROFS);
+    EXPECT_EQ(FormatVolumeDevice(ro, fs, "ZOR", true, 0, 2048, 63, 255), 0) << fs;
+    EXPECT_EQ(LastStatus(), "Media is write protected");
   }
+  // The tool itself refuses (a cluster size NTFS does not have): a failed completion.
+  FormatStatus = 0;
+  fat::MemoryDevice dev(64 * kMiB, 512);
+  EXPECT_EQ(FormatVolumeDevice(dev, "NTFS", "ZOR", true, 3000, 2048, 63, 255), 0);
+  EXPECT_EQ(LastStatus(), "Error while formatting");
 }
 
 TEST_F(FormatDriveTest, BootChecksumSkipsFlagsAndPercent) {
