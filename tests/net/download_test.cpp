@@ -17,6 +17,14 @@ namespace {
 
 using fw::HTTPGetFromWeb;
 
+std::string CliPath() {
+#ifdef FW_CLI_PATH
+  return FW_CLI_PATH;
+#else
+  return "flashwright-cli";
+#endif
+}
+
 Plan Sized(int64_t size) {
   Plan p;
   p.size = size;
@@ -367,11 +375,7 @@ TEST_F(DownloadTest, ExplicitProxyCarriesTheRequest) {
 
 // The CLI command: exit status 0 only for a complete download, the code's text otherwise.
 TEST_F(DownloadTest, CliDownloadCommand) {
-#ifdef FW_CLI_PATH
-  const std::string cli = FW_CLI_PATH;
-#else
-  const std::string cli = "flashwright-cli";
-#endif
+  const std::string cli = CliPath();
   if (!std::filesystem::exists(cli)) GTEST_SKIP() << "flashwright-cli not built at " << cli;
   TestServer server(TestServer::Scripted([](const Request& req, int index) {
     Plan p = Sized(2500000);
@@ -401,11 +405,7 @@ TEST_F(DownloadTest, CliDownloadCommand) {
 // Ctrl+C during a command-line download cancels it: the command fails with the abort text and no
 // partial file stays behind.
 TEST_F(DownloadTest, CliInterruptCancelsTheDownloadAndRemovesThePartialFile) {
-#ifdef FW_CLI_PATH
-  const std::string cli = FW_CLI_PATH;
-#else
-  const std::string cli = "flashwright-cli";
-#endif
+  const std::string cli = CliPath();
   if (!std::filesystem::exists(cli)) GTEST_SKIP() << "flashwright-cli not built at " << cli;
   TestServer server(TestServer::Scripted([](const Request&, int) {
     Plan p = Sized(50000000);
