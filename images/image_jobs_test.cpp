@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -191,8 +191,11 @@ class RecordingUi final : public Ui {
 };
 
 std::vector<uint8_t> ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
+  std::ifstream in(p, std::ios::binary | std::ios::ate);
+  std::vector<uint8_t> v(static_cast<size_t>(std::max<std::streamoff>(in.tellg(), 0)));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(v.data()), static_cast<std::streamsize>(v.size()));
+  return v;
 }
 
 void WriteFile(const fs::path& p, const std::vector<uint8_t>& bytes) {

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,10 +41,13 @@ std::string Shell(const std::string& command, int* status = nullptr) {
 }
 
 std::vector<uint8_t> ReadFile(const fs::path& p, int64_t offset = 0, int64_t length = -1) {
-  std::ifstream in(p, std::ios::binary);
+  std::ifstream in(p, std::ios::binary | std::ios::ate);
+  const int64_t size = static_cast<int64_t>(in.tellg());
+  int64_t n = size > offset ? size - offset : 0;
+  if (length >= 0 && n > length) n = length;
+  std::vector<uint8_t> v(static_cast<size_t>(n));
   in.seekg(offset);
-  std::vector<uint8_t> v{std::istreambuf_iterator<char>(in), {}};
-  if (length >= 0 && static_cast<int64_t>(v.size()) > length) v.resize(static_cast<size_t>(length));
+  in.read(reinterpret_cast<char*>(v.data()), static_cast<std::streamsize>(n));
   return v;
 }
 
