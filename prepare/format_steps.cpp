@@ -143,6 +143,15 @@ bool JobInstallPartitionBootRecord(DriveHandle volume, int64_t bytesPerSector,
   FW_LOG("*ReadBuffer after CopyMemory=" + Hex(reinterpret_cast<uintptr_t>(readBuffer.data()), 8));
   std::memcpy(writeBuffer.data(), merged.data(), std::min(writeBuffer.size(), merged.size()));
   bool ok = write_sectors(volume, B, 0, n, writeBuffer.data()) == B * n;
+  if (!exfat && n == 1) {
+    // FAT32 keeps a copy of its boot sector (normally at 6); it must carry the same code, or
+    // checkers report the pair as different and a repair from the copy would drop the loader.
+    const uint16_t backup = static_cast<uint16_t>(writeBuffer[50] | (writeBuffer[51] << 8));
+    const uint16_t reserved = static_cast<uint16_t>(writeBuffer[14] | (writeBuffer[15] << 8));
+    if (backup != 0 && backup != 0xFFFF && backup < reserved) {
+      ok = write_sectors(volume, B, backup, 1, writeBuffer.data()) == B && ok;
+    }
+  }
   if (exfat) {
     ok = write_sectors(volume, B, 12, n, writeBuffer.data()) == B * n && ok;
     std::vector<uint8_t> region(static_cast<size_t>(12 * B), 0);

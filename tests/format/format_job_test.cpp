@@ -235,9 +235,12 @@ TEST_F(FormatJobTest, CloverFat32LbaTwoPartitionsWithLocalDataSet) {
   int st = 0;
   const std::string fsck = Shell("fsck.fat -n " + part.string(), &st);
   EXPECT_EQ(st, 0) << fsck;
+  EXPECT_EQ(fsck.find("differences between boot sector and its backup"), std::string::npos)
+      << fsck;
   const auto pbr = ReadBytes(part, 0, 512);
   ASSERT_GE(images.PbrImage.size(), 512u);
   EXPECT_TRUE(std::equal(pbr.begin() + 90, pbr.begin() + 510, images.PbrImage.begin() + 90));
+  EXPECT_EQ(ReadBytes(part, 6 * 512, 512), pbr);
   const std::string tree = Shell("mdir -a -i " + part.string() + " ::/EFI/CLOVER", &st);
   EXPECT_EQ(st, 0) << tree;
   EXPECT_NE(tree.find("config"), std::string::npos);
