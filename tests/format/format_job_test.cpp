@@ -235,8 +235,7 @@ TEST_F(FormatJobTest, CloverFat32LbaTwoPartitionsWithLocalDataSet) {
   int st = 0;
   const std::string fsck = Shell("fsck.fat -n " + part.string(), &st);
   EXPECT_EQ(st, 0) << fsck;
-  EXPECT_EQ(fsck.find("differences between boot sector and its backup"), std::string::npos)
-      << fsck;
+  EXPECT_EQ(fsck.find("differences between boot sector and its backup"), std::string::npos) << fsck;
   const auto pbr = ReadBytes(part, 0, 512);
   ASSERT_GE(images.PbrImage.size(), 512u);
   EXPECT_TRUE(std::equal(pbr.begin() + 90, pbr.begin() + 510, images.PbrImage.begin() + 90));
