@@ -94,6 +94,7 @@ int main(int argc, char** argv) {
       fw::StartupOptions startup;
       startup.programPath = argv[0][0] == '/' ? argv[0] : "";
       startup.settingsFile = options.settingsFile;
+      startup.settingsBaseName = "flashwright";
       startup.lockWaitMs = 60000;
       if (c.writesNothing) {
         startup.saveSettingsAtExit = false;

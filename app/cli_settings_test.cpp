@@ -83,6 +83,17 @@ TEST_F(CliTest, SettingsPrintsTheRulesAppliedAndWritesNothing) {
             std::string::npos);
 }
 
+TEST_F(CliTest, WithoutSettingsOptionTheDesktopProgramsFileIsRead) {
+  // A copy of the CLI in a writable folder reads the desktop program's settings beside it.
+  fs::copy_file(FW_CLI_PATH, dir_ / "flashwright-cli");
+  std::ofstream(dir_ / "flashwright.ini") << "[Data Settings]\nBootPartitionSize = 64\n";
+  CliRun r =
+      RunCli("env XDG_CONFIG_HOME='" + dir_.string() + "/cfg' ./flashwright-cli settings", dir_);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("BootPartitionSize = 64\r\n"), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(dir_ / "flashwright-cli.ini"));
+}
+
 TEST_F(CliTest, CommandsThatRunSaveTheSettingsAtExit) {
   std::ofstream(dir_ / "s.ini") << "[Data Settings]\nQuickFormat = 5\n";
   // test-data-zip stands for any command that is not a query: it fails here (no such zip).

@@ -186,9 +186,9 @@ void AddSettingsGroup(const SettingsGroup& group) {
   extraGroups.push_back(group);
 }
 
-std::string DefaultSettingsPath() {
+std::string DefaultSettingsPath(const std::string& baseName) {
   const ProgramPaths& p = Program();
-  std::string base = p.baseName.empty() ? "flashwright" : p.baseName;
+  std::string base = !baseName.empty() ? baseName : p.baseName.empty() ? "flashwright" : p.baseName;
   if (FolderIsWritable(p.folder)) return p.folder + base + ".ini";
   std::string config = UserConfigFolder();
   if (config.empty()) return p.folder + base + ".ini";

@@ -55,7 +55,10 @@ const std::string& SettingsPath();
 void SetSettingsPath(const std::string& path);
 // The default location: program folder + base name + ".ini" when that folder is writable, else
 // $XDG_CONFIG_HOME/flashwright/ (or ~/.config/flashwright/) + base name + ".ini", folder created.
-std::string DefaultSettingsPath();
+// Default place of the settings file: the program folder when it is writable, else the user's
+// configuration folder. `baseName` names the file ("<baseName>.ini"); empty means the running
+// program's own base name.
+std::string DefaultSettingsPath(const std::string& baseName = {});
 
 // Reads the settings file into Settings(), applying every range rule; opens the debug log when
 // LogEnable is 1. A missing or unreadable file leaves the defaults (paths = program folder).

@@ -99,7 +99,8 @@ bool StartUp(const StartupOptions& options) {
   startedWith = options;
   started = true;
   if (!options.registryFile.empty()) SetRegistryStorePath(options.registryFile);
-  SetSettingsPath(options.settingsFile.empty() ? DefaultSettingsPath() : options.settingsFile);
+  SetSettingsPath(options.settingsFile.empty() ? DefaultSettingsPath(options.settingsBaseName)
+                                               : options.settingsFile);
   LoadSetting();
   FW_LOG_MAIN("SystemDirectory: /");
   FW_LOG_MAIN("SysNativeDirectory: /");

@@ -21,6 +21,9 @@ struct StartupOptions {
   std::string programPath;
   // Settings file; empty means DefaultSettingsPath().
   std::string settingsFile;
+  // Base name of the default settings file; empty means the program's own. The CLI names the
+  // desktop program's, so that both front ends work from one configuration.
+  std::string settingsBaseName;
   // Folder of the single-instance lock file; empty means $XDG_RUNTIME_DIR, else the temp folder.
   std::string lockFolder;
   // File of the registry store; empty means RegistryStorePath()'s default.
