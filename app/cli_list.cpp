@@ -19,6 +19,6 @@ int ListCommand(const fw::cli::GlobalOptions& options, const std::vector<std::st
   return kExitOk;
 }
 
-FW_CLI_COMMAND("list", "list    the offered disks and their partitions", ListCommand);
+FW_CLI_QUERY_COMMAND("list", "list    the offered disks and their partitions", ListCommand);
 
 }  // namespace
