@@ -246,7 +246,9 @@ int HTTPGetFromWeb(THTTP& r) {
 
     HttpResponseHead head;
     for (;;) {  // send, and once per transfer again with the URL's credentials after a 401
-      if (authRetried) {
+      // FTP logs in before anything is fetched, so there is no 401 to wait for: its credentials
+      // go with the first request.
+      if (authRetried || url.scheme == "ftp") {
         options.user = url.user;
         options.password = url.password;
       }
