@@ -81,8 +81,7 @@ WindowModel MainWindowModel() {
       Make(5, K::Button, 15, 209, 65, 26, "Exit"),
       Make(7, K::Button, 380, 209, 85, 26, "Refresh",
            "Force update of the list of connected drives"),
-      Make(55, K::Hyperlink, 130, 216, 120, 15, "(c) Mivo, 2012-2022",
-           "Open the maker's home page"),
+      Make(55, K::Hyperlink, 130, 216, 120, 15, "(c) Mivo, 2012-2022"),
   };
   w.menus = {
       {"Options",
@@ -119,12 +118,10 @@ WindowModel AboutWindowModel() {
   about.centred = true;
   w.controls = {
       Make(60, K::Picture, 60, 25, 96, 96),
-      Make(57, K::Hyperlink, 30, 110, 80, 15, "- Clover source -", "Open the Clover project page"),
-      Make(54, K::Hyperlink, 30, 130, 140, 15, "- Russian Clover discussion -",
-           "Open the Clover forum thread"),
-      Make(58, K::Hyperlink, 30, 150, 80, 15, "- Clover WiKi -", "Open the Clover wiki"),
-      Make(59, K::Hyperlink, 200, 90, 180, 15, "Donate, if you find it useful",
-           "Open the donation page"),
+      Make(57, K::Hyperlink, 30, 110, 80, 15, "- Clover source -"),
+      Make(54, K::Hyperlink, 30, 130, 140, 15, "- Russian Clover discussion -"),
+      Make(58, K::Hyperlink, 30, 150, 80, 15, "- Clover WiKi -"),
+      Make(59, K::Hyperlink, 200, 90, 180, 15, "Donate, if you find it useful"),
       about,
       Make(84, K::Text, 190, 115, 175, 70,
            std::string(kProgramName) +

@@ -108,7 +108,10 @@ WindowModel ConfigWindowModel();
 // The model of window 0..3.
 WindowModel WindowModelFor(int window);
 
-// Web targets of the hyperlinks and the Help menu.
+// Web targets of the hyperlinks and the Help menu. The Clover addresses are the project's own on
+// its code-hosting site. The maker's home page, the donation page and the online configuration
+// editor have no published address: the three below are stand-ins that open nothing useful until
+// the real addresses are filled in.
 namespace links {
 inline constexpr const char* kMakerHome = "https://github.com/flashwright-mivo";
 inline constexpr const char* kDonate = "https://github.com/sponsors/flashwright-mivo";

@@ -11,10 +11,14 @@
 #include <QDir>
 #include <QEnterEvent>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -56,6 +60,8 @@ QApplication* App() {
   static QApplication* app = [] {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     auto* a = new QApplication(argc, argv);
+    // The tests answer Qt's own dialogs; a desktop portal's would be out of their reach.
+    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     SetUpApplicationLook();
     return a;
   }();
@@ -393,6 +399,36 @@ TEST_F(GuiTest, FormatButtonPreparesAnImageDiskAndAnswersItsBoxes) {
   DetachAllImageDisks();
   QFile::remove(QString::fromStdString(img));
   SetPausesEnabled(true);
+}
+
+TEST_F(GuiTest, MainWindowPlacementFollowsAndUpdatesTheSettings) {
+  const QRect desk = QGuiApplication::primaryScreen()->geometry();
+  // A position off the desktop puts the window in its middle.
+  front.reset();
+  Settings().WinX = desk.width() + 100;
+  Settings().WinY = 10;
+  front = std::make_unique<QtFrontEnd>();
+  front->exitLoopOnQuit = false;
+  front->OpenMainWindow();
+  QWidget* main = front->Window(kMainWindow);
+  QApplication::processEvents();
+  EXPECT_EQ(main->pos(),
+            QPoint(desk.width() / 2 - main->width() / 2, desk.height() / 2 - main->height() / 2));
+  // A position on the desktop is kept.
+  front.reset();
+  Settings().WinX = 12;
+  Settings().WinY = 34;
+  front = std::make_unique<QtFrontEnd>();
+  front->exitLoopOnQuit = false;
+  front->OpenMainWindow();
+  main = front->Window(kMainWindow);
+  QApplication::processEvents();
+  EXPECT_EQ(main->pos(), QPoint(12, 34));
+  // Where the user moves it is what the settings file keeps at exit.
+  main->move(40, 30);
+  QApplication::processEvents();
+  EXPECT_EQ(Settings().WinX, 40);
+  EXPECT_EQ(Settings().WinY, 30);
 }
 
 }  // namespace
