@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -211,7 +212,14 @@ class ImageJobsGui : public ::testing::Test {
       filters = d->nameFilters();
       offered = d->selectedFiles().value(0);
       d->selectFile(chosen);
+      // Qt's own replace question would open inside this timer call, where it cannot be
+      // answered; the test means "replace" anyway.
+      d->setOption(QFileDialog::DontConfirmOverwrite);
       static_cast<QDialog*>(d)->accept();  // QFileDialog::accept, protected there
+    } else if (auto* input = qobject_cast<QInputDialog*>(modal)) {
+      seen << "input " + input->windowTitle();
+      input->setTextValue(typed);
+      input->accept();
     } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       seen << box->windowTitle() + ": " + box->text();
       QAbstractButton* b = box->button(QMessageBox::Yes);
@@ -244,7 +252,7 @@ class ImageJobsGui : public ::testing::Test {
 
   std::unique_ptr<QtFrontEnd> front;
   std::unique_ptr<StatusRecorder> recorder;
-  QString dir, disk, chosen, filter, offered;
+  QString dir, disk, chosen, typed, filter, offered;
   QStringList filters, seen;
   QTimer answers;
   std::atomic<bool> gate{false};
@@ -339,6 +347,43 @@ TEST_F(ImageJobsGui, CancelButtonsStopTheCopyAfterOneChunk) {
   EXPECT_EQ(front->StatusText(),
             "Restore Cancelled: partition 1 holds an incomplete image, its entry is unchanged");
   EXPECT_EQ(Entry(disk), (std::pair<int, uint32_t>{0x0B, kLength / 512}));
+}
+
+// Options > New Disk Image and Attach Disk Image, answered through the real dialogs: the new image
+// has the typed size, starts blank even over an old file, and both images join the drive tree.
+TEST_F(ImageJobsGui, NewAndAttachedImagesJoinTheDriveTree) {
+  auto* tree = qobject_cast<QTreeWidget*>(front->Control(kMainWindow, main_ctl::kDriveTree));
+  ASSERT_NE(tree, nullptr);
+  const int before = tree->topLevelItemCount();
+  chosen = dir + "/new.img";
+  {
+    QFile f(chosen);  // an old image with a partition table: the new one must not keep it
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_EQ(f.write(Random(2 * MiB, 5)), 2 * MiB);
+  }
+  typed = "64M";
+  front->Dispatch({kMainWindow, UiEventKind::Menu, menu_item::kNewImage});
+  QTest::qWait(100);
+  EXPECT_TRUE(seen.contains("chooser New Disk Image")) << seen.join(" | ").toStdString();
+  EXPECT_TRUE(seen.contains("input New Disk Image")) << seen.join(" | ").toStdString();
+  EXPECT_EQ(QFileInfo(chosen).size(), 64 * MiB) << seen.join(" | ").toStdString();
+  QFile created(chosen);
+  ASSERT_TRUE(created.open(QIODevice::ReadOnly));
+  const QByteArray head = created.read(2 * MiB);
+  EXPECT_EQ(head, QByteArray(2 * MiB, '\0'));
+  EXPECT_EQ(tree->topLevelItemCount(), before + 1);
+
+  chosen = dir + "/other.img";
+  {
+    QFile f(chosen);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_EQ(f.write(QByteArray(8 * MiB, '\0')), 8 * MiB);
+  }
+  seen.clear();
+  front->Dispatch({kMainWindow, UiEventKind::Menu, menu_item::kAttachImage});
+  QTest::qWait(100);
+  EXPECT_TRUE(seen.contains("chooser Attach Disk Image")) << seen.join(" | ").toStdString();
+  EXPECT_EQ(tree->topLevelItemCount(), before + 2) << seen.join(" | ").toStdString();
 }
 
 }  // namespace
