@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/quiet_ui_test_support.h"
 #include "app/registry.h"
 #include "app/settings.h"
 #include "app/ui.h"
@@ -23,7 +24,7 @@ namespace fs = std::filesystem;
 const char* const kExplorer =
     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
 
-class RecordingUi : public Ui {
+class RecordingUi : public QuietUi {
  public:
   void ShowStatus(const std::string&, int) override {}
   MsgAnswer MessageBox(const std::string& title, const std::string& text, MsgButtons,
@@ -31,19 +32,6 @@ class RecordingUi : public Ui {
     messages += title + "|" + text + "\n";
     return MsgAnswer::Ok;
   }
-  std::string OpenFileChooser(const std::string&, const std::string&,
-                              const std::vector<FileFilter>&) override {
-    return "";
-  }
-  std::string SaveFileChooser(const std::string&, const std::string&,
-                              const std::vector<FileFilter>&) override {
-    return "";
-  }
-  std::string FolderChooser(const std::string&, const std::string&) override { return ""; }
-  void SetControlText(int, int, const std::string&) override {}
-  std::string ControlText(int, int) override { return ""; }
-  void SetControlEnabled(int, int, bool) override {}
-  void SetComboItems(int, int, const std::vector<std::string>&, int) override {}
   std::string messages;
 };
 

@@ -54,7 +54,7 @@ class Ui {
 Ui& TheUi();
 void SetUi(Ui* ui);
 
-// Shorthands used by every Part.
+// Shorthands for the jobs.
 void ShowStatus(const std::string& text, int percent);
 // When the main window exists and the text is not empty: ShowStatus(text, 0), then pause
 // `milliseconds` on the calling thread (through the clock).

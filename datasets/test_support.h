@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/quiet_ui_test_support.h"
 #include "app/ui.h"
 #include "datasets/dataset_services.h"
 
@@ -14,7 +15,7 @@ namespace fwtest {
 
 namespace fs = std::filesystem;
 
-class RecordingUi : public fw::Ui {
+class RecordingUi : public fw::QuietUi {
  public:
   std::vector<std::pair<std::string, int>> statuses;
   std::vector<std::string> boxes;  // title + ": " + text
@@ -26,19 +27,6 @@ class RecordingUi : public fw::Ui {
     boxes.push_back(title + ": " + text);
     return fw::MsgAnswer::Ok;
   }
-  std::string OpenFileChooser(const std::string&, const std::string&,
-                              const std::vector<fw::FileFilter>&) override {
-    return "";
-  }
-  std::string SaveFileChooser(const std::string&, const std::string&,
-                              const std::vector<fw::FileFilter>&) override {
-    return "";
-  }
-  std::string FolderChooser(const std::string&, const std::string&) override { return ""; }
-  void SetControlText(int, int, const std::string&) override {}
-  std::string ControlText(int, int) override { return ""; }
-  void SetControlEnabled(int, int, bool) override {}
-  void SetComboItems(int, int, const std::vector<std::string>&, int) override {}
 };
 
 // A fresh scratch folder with a recording Ui and services whose work folder lies inside it.

@@ -14,6 +14,7 @@
 
 #include "app/clock.h"
 #include "app/globals.h"
+#include "app/quiet_ui_test_support.h"
 #include "app/settings.h"
 #include "app/ui.h"
 #include "disk/disk_record.h"
@@ -146,7 +147,7 @@ class FakeDisk final : public ImageJobDisk {
   std::vector<std::string> opens;
 };
 
-class RecordingUi final : public Ui {
+class RecordingUi final : public QuietUi {
  public:
   void ShowStatus(const std::string& text, int) override {
     statuses.push_back(text);
@@ -167,15 +168,12 @@ class RecordingUi final : public Ui {
                               const std::vector<FileFilter>& f) override {
     return OpenFileChooser(title, def, f);
   }
-  std::string FolderChooser(const std::string&, const std::string&) override { return ""; }
   void SetControlText(int w, int c, const std::string& t) override {
     controlTexts.push_back(std::to_string(w) + "/" + std::to_string(c) + "=" + t);
   }
-  std::string ControlText(int, int) override { return ""; }
   void SetControlEnabled(int, int c, bool e) override {
     if (c == kDriveList) listEnabled = e;
   }
-  void SetComboItems(int, int, const std::vector<std::string>&, int) override {}
 
   bool Saw(const std::string& prefix) const {
     for (const auto& s : statuses)

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/globals.h"
+#include "app/quiet_ui_test_support.h"
 #include "app/ui.h"
 #include "platform/fat/fat_volume.h"
 #include "platform/fat/memory_device.h"
@@ -17,26 +18,13 @@ namespace {
 
 constexpr uint64_t kMiB = 1024 * 1024;
 
-class RecordingUi final : public Ui {
+class RecordingUi final : public QuietUi {
  public:
   std::vector<std::string> status;
   void ShowStatus(const std::string& text, int) override { status.push_back(text); }
   MsgAnswer MessageBox(const std::string&, const std::string&, MsgButtons, MsgIcon) override {
     return MsgAnswer::Ok;
   }
-  std::string OpenFileChooser(const std::string&, const std::string&,
-                              const std::vector<FileFilter>&) override {
-    return "";
-  }
-  std::string SaveFileChooser(const std::string&, const std::string&,
-                              const std::vector<FileFilter>&) override {
-    return "";
-  }
-  std::string FolderChooser(const std::string&, const std::string&) override { return ""; }
-  void SetControlText(int, int, const std::string&) override {}
-  std::string ControlText(int, int) override { return ""; }
-  void SetControlEnabled(int, int, bool) override {}
-  void SetComboItems(int, int, const std::vector<std::string>&, int) override {}
 };
 
 class FormatDriveTest : public ::testing::Test {

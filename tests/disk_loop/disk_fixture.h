@@ -23,6 +23,7 @@
 
 #include "app/clock.h"
 #include "app/log.h"
+#include "app/quiet_ui_test_support.h"
 #include "app/settings.h"
 #include "app/ui.h"
 #include "disk/disk_record.h"
@@ -92,7 +93,7 @@ class CountingClock final : public Clock {
   std::function<void(int)> onPause;
 };
 
-class RecordingUi final : public Ui {
+class RecordingUi final : public QuietUi {
  public:
   void ShowStatus(const std::string& text, int) override { statuses.push_back(text); }
   MsgAnswer MessageBox(const std::string& title, const std::string& text, MsgButtons,
@@ -100,19 +101,6 @@ class RecordingUi final : public Ui {
     boxes.push_back(title + "|" + text);
     return MsgAnswer::Ok;
   }
-  std::string OpenFileChooser(const std::string&, const std::string&,
-                              const std::vector<FileFilter>&) override {
-    return "";
-  }
-  std::string SaveFileChooser(const std::string&, const std::string&,
-                              const std::vector<FileFilter>&) override {
-    return "";
-  }
-  std::string FolderChooser(const std::string&, const std::string&) override { return ""; }
-  void SetControlText(int, int, const std::string&) override {}
-  std::string ControlText(int, int) override { return ""; }
-  void SetControlEnabled(int, int, bool) override {}
-  void SetComboItems(int, int, const std::vector<std::string>&, int) override {}
   std::vector<std::string> statuses;
   std::vector<std::string> boxes;
 };

@@ -21,6 +21,7 @@
 #include "app/clock.h"
 #include "app/globals.h"
 #include "app/models/jobs.h"
+#include "app/quiet_ui_test_support.h"
 #include "app/settings.h"
 #include "app/ui.h"
 #include "datasets/dataset_services.h"
@@ -61,7 +62,7 @@ uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
 }
 
 // Records every status text and message box; answers boxes through `answer`.
-class RecordingUi final : public Ui {
+class RecordingUi final : public QuietUi {
  public:
   std::function<MsgAnswer(const std::string& title, const std::string& text)> answer =
       [](const std::string&, const std::string&) { return MsgAnswer::Ok; };
@@ -77,21 +78,9 @@ class RecordingUi final : public Ui {
     boxes.push_back(title + "|" + text);
     return answer(title, text);
   }
-  std::string OpenFileChooser(const std::string&, const std::string&,
-                              const std::vector<FileFilter>&) override {
-    return "";
-  }
-  std::string SaveFileChooser(const std::string&, const std::string&,
-                              const std::vector<FileFilter>&) override {
-    return "";
-  }
-  std::string FolderChooser(const std::string&, const std::string&) override { return ""; }
   void SetControlText(int window, int control, const std::string& text) override {
     if (window == 0 && control == 2) buttonTexts.push_back(text);
   }
-  std::string ControlText(int, int) override { return ""; }
-  void SetControlEnabled(int, int, bool) override {}
-  void SetComboItems(int, int, const std::vector<std::string>&, int) override {}
 
   bool Saw(const std::string& status) const {
     for (const auto& s : statuses)

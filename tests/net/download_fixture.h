@@ -12,13 +12,14 @@
 
 #include "app/clock.h"
 #include "app/globals.h"
+#include "app/quiet_ui_test_support.h"
 #include "app/ui.h"
 #include "net/http_get.h"
 #include "tests/net/test_server.h"
 
 namespace fwtest {
 
-class RecordingUi final : public fw::Ui {
+class RecordingUi final : public fw::QuietUi {
  public:
   void ShowStatus(const std::string& text, int) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -28,19 +29,6 @@ class RecordingUi final : public fw::Ui {
                            fw::MsgIcon) override {
     return fw::MsgAnswer::Ok;
   }
-  std::string OpenFileChooser(const std::string&, const std::string&,
-                              const std::vector<fw::FileFilter>&) override {
-    return "";
-  }
-  std::string SaveFileChooser(const std::string&, const std::string&,
-                              const std::vector<fw::FileFilter>&) override {
-    return "";
-  }
-  std::string FolderChooser(const std::string&, const std::string&) override { return ""; }
-  void SetControlText(int, int, const std::string&) override {}
-  std::string ControlText(int, int) override { return ""; }
-  void SetControlEnabled(int, int, bool) override {}
-  void SetComboItems(int, int, const std::vector<std::string>&, int) override {}
 
   std::vector<std::string> Statuses() {
     std::lock_guard<std::mutex> lock(mutex_);
