@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "platform/block_device.h"
+#include "platform/linux/sync_range.h"
 
 namespace fw {
 
@@ -81,32 +82,13 @@ int64_t FdDevice::WriteAt(uint64_t offset, const void* buffer, size_t length) {
                      [this](const char* p, size_t n, off_t at) { return ::pwrite(fd_, p, n, at); });
 }
 
-namespace {
-
-// sync_file_range on the range; file systems and devices that cannot do it (EINVAL, ESPIPE,
-// ENOSYS) simply get no write-behind, and the final fsync does the work.
-bool SyncRange(int fd, uint64_t offset, uint64_t length, unsigned flags, int* error) {
-  if (length == 0) return true;
-  while (::sync_file_range(fd, static_cast<off64_t>(offset), static_cast<off64_t>(length), flags) !=
-         0) {
-    if (errno == EINTR) continue;
-    if (errno == EINVAL || errno == ESPIPE || errno == ENOSYS) return true;
-    *error = errno;
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 bool FdDevice::StartWriteBack(uint64_t offset, uint64_t length) {
-  return SyncRange(fd_, offset, length, SYNC_FILE_RANGE_WRITE, &error_);
+  return SyncRange(fd_, static_cast<int64_t>(offset), static_cast<int64_t>(length), kSyncRangeStart,
+                   &error_);
 }
 
 bool FdDevice::WaitWriteBack(uint64_t offset, uint64_t length) {
-  // An error seen here is not reported again by a later fsync, so it must reach the caller.
-  return SyncRange(fd_, offset, length,
-                   SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER,
+  return SyncRange(fd_, static_cast<int64_t>(offset), static_cast<int64_t>(length), kSyncRangeWait,
                    &error_);
 }
 

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "platform/linux/sync_range.h"
+
 namespace fw {
 
 namespace {
@@ -48,31 +50,15 @@ class FdImageFile final : public ImageFile {
     return false;
   }
   bool StartWriteBack(int64_t offset, int64_t length) override {
-    return SyncRange(offset, length, SYNC_FILE_RANGE_WRITE);
+    return SyncRange(fd_, offset, length, kSyncRangeStart, &error_);
   }
   bool WaitWriteBack(int64_t offset, int64_t length) override {
-    // An error seen here is not reported again by the final fsync, so it must reach the caller.
-    return SyncRange(
-        offset, length,
-        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    return SyncRange(fd_, offset, length, kSyncRangeWait, &error_);
   }
   int64_t Position() const override { return position_; }
   int LastError() const override { return error_; }
 
  private:
-  // File systems that cannot do it (EINVAL, ESPIPE, ENOSYS) get no write-behind; the final fsync
-  // does the work.
-  bool SyncRange(int64_t offset, int64_t length, unsigned flags) {
-    if (length <= 0) return true;
-    while (::sync_file_range(fd_, offset, length, flags) != 0) {
-      if (errno == EINTR) continue;
-      if (errno == EINVAL || errno == ESPIPE || errno == ENOSYS) return true;
-      error_ = errno;
-      return false;
-    }
-    return true;
-  }
-
   template <typename Ptr, typename Op>
   int64_t Transfer(Ptr buffer, size_t length, Op op) {
     size_t done = 0;
