@@ -16,16 +16,10 @@
 namespace fw::cli {
 namespace {
 
-bool IsVolumeTarget(const std::string& target) {
-  const char c = target.empty() ? 0 : static_cast<char>(target[0] & ~0x20);
-  return target.size() >= 2 && c >= 'A' && c <= 'Z' && target[1] == ':' &&
-         (target.size() == 2 || target[2] == '\\' || target[2] == '/');
-}
-
 // The data-set services, and for a volume target the drive tree its letter comes from.
 int PrepareTarget(const GlobalOptions& options, const std::string& target) {
   InstallSystemDataSetServices();
-  if (!IsVolumeTarget(target)) return kExitOk;
+  if (!IsVolumeRoot(target)) return kExitOk;
   if (const int status = AttachCommandImage(options)) return status;
   UpdateAllDrives();
   return kExitOk;

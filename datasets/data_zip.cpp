@@ -40,12 +40,6 @@ ArchivePtr OpenZip(const std::string& path) {
   return a;
 }
 
-bool IsVolumeRoot(const std::string& path) {
-  return path.size() >= 2 && path[1] == ':' &&
-         ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
-         (path.size() == 2 || path[2] == '\\' || path[2] == '/');
-}
-
 // Where the entries go: a host folder or a volume's files.
 class Destination {
  public:
@@ -209,6 +203,12 @@ std::string EntryName(archive_entry* entry) {
 }
 
 }  // namespace
+
+bool IsVolumeRoot(const std::string& path) {
+  return path.size() >= 2 && path[1] == ':' &&
+         ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+         (path.size() == 2 || path[2] == '\\' || path[2] == '/');
+}
 
 std::string SafeEntryPath(const std::string& entryName) {
   std::string name = entryName;

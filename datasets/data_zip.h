@@ -29,4 +29,8 @@ int32_t ExtractDataZip(const void* Buffer, int64_t BufferLength, std::string Pat
 // backslashes taken as separators), or "" when the name must not be extracted.
 std::string SafeEntryPath(const std::string& entryName);
 
+// True for a volume target of ExtractDataZip: a drive letter and ":", alone or followed by a
+// folder ("E:", "e:\EFI", "E:/EFI").
+bool IsVolumeRoot(const std::string& path);
+
 }  // namespace fw
