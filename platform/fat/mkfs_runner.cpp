@@ -1,62 +1,27 @@
 #include "platform/fat/mkfs_runner.h"
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <sstream>
+
+#include "platform/process.h"
 
 namespace fw::fat {
 namespace {
 
 constexpr size_t kCopyChunk = 1024 * 1024;
 
-std::string FindTool(const std::string& name) {
-  for (const char* dir : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"}) {
-    const std::string p = std::string(dir) + name;
-    if (access(p.c_str(), X_OK) == 0) return p;
-  }
-  return "";
-}
-
-// Runs argv, collecting stdout and stderr; the exit status (or -1).
+// Runs argv, collecting its output lines; the exit status (or -1).
 int RunTool(const std::vector<std::string>& argv, std::vector<std::string>& output) {
-  int fds[2];
-  if (pipe(fds) != 0) return -1;
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid < 0) {
-    close(fds[0]);
-    close(fds[1]);
-    return -1;
-  }
-  if (pid == 0) {
-    dup2(fds[1], 1);
-    dup2(fds[1], 2);
-    close(fds[0]);
-    close(fds[1]);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  close(fds[1]);
-  std::string all;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fds[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
-    if (n > 0) all.append(buf, static_cast<size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  std::istringstream in(all);
-  std::string line;
-  while (std::getline(in, line))
-    if (!line.empty()) output.push_back(line);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  ProcessOptions options;
+  options.onLine = [&](std::string_view line) {
+    if (!line.empty()) output.emplace_back(line);
+  };
+  const ProcessResult r = RunProcess(argv, options);
+  if (!r.started) output.push_back(DescribeProcessEnd(argv, r));
+  return r.exitCode;
 }
 
 }  // namespace
@@ -64,7 +29,7 @@ int RunTool(const std::vector<std::string>& argv, std::vector<std::string>& outp
 MkfsOutcome RunMkfs(BlockDevice& volume, const MkfsRequest& r) {
   MkfsOutcome out;
   const bool ntfs = r.fileSystem == "NTFS";
-  const std::string tool = FindTool(ntfs ? "mkntfs" : "mkudffs");
+  const std::string tool = FindProgram(ntfs ? "mkntfs" : "mkudffs");
   if (tool.empty()) {
     out.output.push_back(std::string(ntfs ? "mkntfs" : "mkudffs") + " not found");
     return out;
