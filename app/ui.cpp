@@ -15,14 +15,7 @@ class SilentUi final : public Ui {
   bool HasMainWindow() const override { return false; }
   MsgAnswer MessageBox(const std::string&, const std::string&, MsgButtons buttons,
                        MsgIcon) override {
-    switch (buttons) {
-      case MsgButtons::Ok:
-        return MsgAnswer::Ok;
-      case MsgButtons::YesNo:
-        return MsgAnswer::No;
-      default:
-        return MsgAnswer::Cancel;
-    }
+    return SafeAnswer(buttons);
   }
   std::string OpenFileChooser(const std::string&, const std::string&,
                               const std::vector<FileFilter>&) override {
@@ -43,6 +36,17 @@ SilentUi gSilent;
 std::atomic<Ui*> gUi{&gSilent};
 
 }  // namespace
+
+MsgAnswer SafeAnswer(MsgButtons buttons) {
+  switch (buttons) {
+    case MsgButtons::Ok:
+      return MsgAnswer::Ok;
+    case MsgButtons::YesNo:
+      return MsgAnswer::No;
+    default:
+      return MsgAnswer::Cancel;
+  }
+}
 
 Ui& TheUi() { return *gUi.load(); }
 void SetUi(Ui* ui) { gUi = ui ? ui : &gSilent; }

@@ -50,6 +50,10 @@ class Ui {
   virtual void DriveListChanged() {}
 };
 
+// The answer that destroys nothing, for a box nobody can answer (Esc, the close box, no user):
+// OK for a box that has only OK, No for Yes/No, Cancel otherwise.
+MsgAnswer SafeAnswer(MsgButtons buttons);
+
 // The process's Ui; a silent one until a front end installs its own.
 Ui& TheUi();
 void SetUi(Ui* ui);

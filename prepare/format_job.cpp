@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "app/clock.h"
@@ -15,6 +13,7 @@
 #include "app/models/jobs.h"
 #include "app/text.h"
 #include "app/ui.h"
+#include "app/workers.h"
 #include "disk/inventory.h"
 #include "disk/raw_access.h"
 #include "prepare/drive_letter.h"
@@ -31,8 +30,6 @@ constexpr int kFormatButton = 2;
 constexpr int kDriveList = 97;
 
 FormatOutcome g_outcome;
-std::mutex g_threadMutex;
-std::thread g_thread;
 
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -590,16 +587,9 @@ void FormatThread(int InstallData) {
 }
 
 void StartFormatThread(int InstallData) {
-  std::lock_guard<std::mutex> lock(g_threadMutex);
   if (format_op_in_progress != 0) return;
-  if (g_thread.joinable()) g_thread.join();
   format_op_in_progress = 1;  // the job sets it again at once; no second start in between
-  g_thread = std::thread([InstallData] { FormatThread(InstallData); });
-}
-
-void JoinFormatThread() {
-  std::lock_guard<std::mutex> lock(g_threadMutex);
-  if (g_thread.joinable()) g_thread.join();
+  StartWorker([InstallData] { FormatThread(InstallData); });
 }
 
 void RegisterFormatJob() { TheJobs().StartFormat = StartFormatThread; }

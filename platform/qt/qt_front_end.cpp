@@ -286,6 +286,10 @@ QtFrontEnd::~QtFrontEnd() {
 const std::string& QtFrontEnd::StatusText() const { return status_->text_; }
 int QtFrontEnd::StatusPercent() const { return status_->percent_; }
 
+void QtFrontEnd::EndQuestions() {
+  OnUi(this, [this] { questionsEnded_ = true; });
+}
+
 void QtFrontEnd::Dispatch(const UiEvent& event) {
   dispatcher_.Handle(event);
   if (dispatcher_.QuitRequested() && exitLoopOnQuit) QCoreApplication::exit(0);
@@ -482,6 +486,10 @@ QWidget* QtFrontEnd::DialogParent() const {
 MsgAnswer QtFrontEnd::MessageBox(const std::string& title, const std::string& text,
                                  MsgButtons buttons, MsgIcon icon) {
   return OnUi(this, [&] {
+    if (questionsEnded_) {
+      FW_LOG("The program is ending: " + title + " answered without asking: " + text);
+      return SafeAnswer(buttons);
+    }
     QMessageBox box(DialogParent());
     box.setWindowTitle(Q(title));
     box.setText(Q(text));
@@ -531,9 +539,7 @@ MsgAnswer QtFrontEnd::MessageBox(const std::string& title, const std::string& te
         return MsgAnswer::Retry;
       default:
         // Esc or the close box: the safe answer.
-        return buttons == MsgButtons::Ok      ? MsgAnswer::Ok
-               : buttons == MsgButtons::YesNo ? MsgAnswer::No
-                                              : MsgAnswer::Cancel;
+        return SafeAnswer(buttons);
     }
   });
 }
@@ -559,6 +565,7 @@ QString Filters(const std::vector<FileFilter>& filters, QString* selected = null
 std::string QtFrontEnd::OpenFileChooser(const std::string& title, const std::string& defaultPath,
                                         const std::vector<FileFilter>& filters) {
   return OnUi(this, [&] {
+    if (questionsEnded_) return std::string();
     QString selected;
     const QString list = Filters(filters, &selected);
     return S(QFileDialog::getOpenFileName(DialogParent(), Q(title), Q(defaultPath), list,
@@ -569,6 +576,7 @@ std::string QtFrontEnd::OpenFileChooser(const std::string& title, const std::str
 std::string QtFrontEnd::SaveFileChooser(const std::string& title, const std::string& defaultPath,
                                         const std::vector<FileFilter>& filters) {
   return OnUi(this, [&] {
+    if (questionsEnded_) return std::string();
     QString selected;
     QFileDialog dialog(DialogParent(), Q(title), QString(), Filters(filters, &selected));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -583,6 +591,7 @@ std::string QtFrontEnd::SaveFileChooser(const std::string& title, const std::str
 
 std::string QtFrontEnd::FolderChooser(const std::string& title, const std::string& initial) {
   return OnUi(this, [&] {
+    if (questionsEnded_) return std::string();
     return S(QFileDialog::getExistingDirectory(DialogParent(), Q(title), Q(initial)));
   });
 }
@@ -834,6 +843,7 @@ void QtFrontEnd::PostEvent(const UiEvent& event) {
 std::string QtFrontEnd::InputText(const std::string& title, const std::string& prompt,
                                   const std::string& defaultText) {
   return OnUi(this, [&] {
+    if (questionsEnded_) return std::string();
     bool ok = false;
     const QString t = QInputDialog::getText(DialogParent(), Q(title), Q(prompt), QLineEdit::Normal,
                                             Q(defaultText), &ok);

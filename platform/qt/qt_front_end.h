@@ -48,6 +48,10 @@ class QtFrontEnd : public QObject, public Ui, public WindowHost {
   Dispatcher& TheDispatcher() { return dispatcher_; }
   // Tests keep their event loop running after a Quit.
   bool exitLoopOnQuit = true;
+  // The program is ending: from now on message boxes get their safe answer (SafeAnswer) and
+  // choosers and prompts return "" without showing anything, so that no worker waits for a user
+  // who has gone.
+  void EndQuestions();
   const std::string& StatusText() const;
   int StatusPercent() const;
 
@@ -104,6 +108,7 @@ class QtFrontEnd : public QObject, public Ui, public WindowHost {
   QMenu* latestClover_ = nullptr;
   std::map<int, QAction*> actions_;
   std::unique_ptr<TaskbarProgress> taskbar_;
+  bool questionsEnded_ = false;
 };
 
 }  // namespace fw::qt

@@ -36,6 +36,7 @@
 #include "app/models/window_host.h"
 #include "app/models/window_model.h"
 #include "app/settings.h"
+#include "app/workers.h"
 #include "disk/inventory.h"
 #include "platform/imagedisk/image_disk.h"
 #include "platform/linux/block_backend.h"
@@ -383,7 +384,7 @@ TEST_F(GuiTest, FormatButtonPreparesAnImageDiskAndAnswersItsBoxes) {
   for (int i = 0; i < 3000 && (format_op_in_progress != 0 || titles.size() < 2); ++i) {
     QTest::qWait(10);
   }
-  JoinFormatThread();
+  JoinWorkers();
   QApplication::processEvents();
   EXPECT_EQ(titles, (std::vector<std::string>{"Warning", "WARNING"}));
   EXPECT_TRUE(LastFormatOutcome().ok) << LastFormatOutcome().failure;

@@ -31,6 +31,7 @@
 #include "app/models/jobs.h"
 #include "app/models/window_model.h"
 #include "app/settings.h"
+#include "app/workers.h"
 #include "images/image_transfer.h"
 #include "platform/imagedisk/image_disk.h"
 #include "platform/linux/block_backend.h"
@@ -180,8 +181,9 @@ class ImageJobsGui : public ::testing::Test {
     QObject::connect(&answers, &QTimer::timeout, [this] { Answer(); });
   }
   void TearDown() override {
-    answers.stop();
     gate = true;
+    JoinWorkers([] { QTest::qWait(10); });
+    answers.stop();
     SetTransferTimerForTesting({});
     SetUi(front.get());
     recorder.reset();
