@@ -278,11 +278,53 @@ std::string PartitionRowText(const PartitionEntry& p, int slotIndex) {
   return t;
 }
 
+namespace {
+
+// What the selected row stands for, so that a rebuilt list can find it again: the disk (its
+// number is its device path's or image file's for the process's life) with its medium, and the
+// slot.
+struct SelectedIdentity {
+  int32_t diskNumber = -1;
+  int slot = -1;
+  uint64_t diskSeq = 0;
+};
+
+SelectedIdentity IdentityOfSelection(const InventoryState& s) {
+  SelectedIdentity id;
+  if (s.selected < 0 || s.selected >= static_cast<int>(s.rows.size())) return id;
+  const DriveListRow& row = s.rows[static_cast<size_t>(s.selected)];
+  id.diskNumber = row.diskNumber;
+  id.slot = row.slot;
+  auto it = s.disks.find(row.diskNumber);
+  if (it != s.disks.end()) id.diskSeq = it->second.info.diskSeq;
+  return id;
+}
+
+// The row of the same disk and slot (the disk's own row when the slot is gone); row 0 when the
+// disk is gone or holds another medium; -1 for an empty list.
+int RowOfIdentity(const InventoryState& s, const SelectedIdentity& id) {
+  if (s.rows.empty()) return -1;
+  auto it = s.disks.find(id.diskNumber);
+  if (id.diskNumber < 0 || it == s.disks.end()) return 0;
+  const uint64_t seq = it->second.info.diskSeq;
+  if (id.diskSeq != 0 && seq != 0 && seq != id.diskSeq) return 0;
+  int diskRow = -1;
+  for (size_t r = 0; r < s.rows.size(); ++r) {
+    if (s.rows[r].diskNumber != id.diskNumber) continue;
+    if (s.rows[r].slot == id.slot) return static_cast<int>(r);
+    if (s.rows[r].slot < 0) diskRow = static_cast<int>(r);
+  }
+  return diskRow >= 0 ? diskRow : 0;
+}
+
+}  // namespace
+
 int32_t UpdateAllDrives() {
   InventoryState& s = State();
   int32_t count;
   {
     std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    const SelectedIdentity selected = IdentityOfSelection(s);
     count = GetAllDrives();
     s.rows.clear();
     int row = -1;
@@ -308,7 +350,9 @@ int32_t UpdateAllDrives() {
     }
     if (s.lacksRights) FW_LOG(kNeedRightsText);
     FW_LOG("UpdateAllDrives found " + std::to_string(count) + " drives");
-    s.selected = s.rows.empty() ? -1 : 0;
+    // The next job takes the selected row, and the tree shows that row: a disk still present
+    // keeps its place in the selection, else the first row is the one.
+    s.selected = RowOfIdentity(s, selected);
   }
   TheUi().DriveListChanged();
   return count;
@@ -319,6 +363,12 @@ int32_t NumberOfLogicalDrives() { return State().numberOfLogicalDrives; }
 bool InventoryLacksRights() { return State().lacksRights; }
 
 const std::vector<DriveListRow>& DriveListRows() { return State().rows; }
+std::vector<DriveListRow> DriveListRowsNow(int* selected) {
+  InventoryState& s = State();
+  std::lock_guard<std::recursive_mutex> lock(s.mutex);
+  if (selected) *selected = s.selected;
+  return s.rows;
+}
 int SelectedDriveListRow() { return State().selected; }
 void SelectDriveListRow(int row) {
   InventoryState& s = State();

@@ -20,8 +20,10 @@ namespace fw {
 
 // Rebuilds DiskRecords() from the backends; returns NumberOfDisks().
 int32_t GetAllDrives();
-// GetAllDrives, then refills the drive-tree rows, selects row 0, updates the status line (when no
-// job runs) and tells the Ui (DriveListChanged). Returns the disk count of GetAllDrives.
+// GetAllDrives, then refills the drive-tree rows, updates the status line (when no job runs) and
+// tells the Ui (DriveListChanged). The selection stays on the disk and slot it was on when that
+// disk (same device path or image file, same medium) is still listed (on the disk's own row when
+// the slot is gone); otherwise row 0 is selected. Returns the disk count of GetAllDrives.
 int32_t UpdateAllDrives();
 
 int32_t NumberOfDisks();
@@ -35,6 +37,8 @@ struct DriveListRow {
   int slot = -1;  // 0..3 for partition rows, -1 for disk rows
 };
 const std::vector<DriveListRow>& DriveListRows();
+// A copy of the rows and the selected row, taken together (for a front end on another thread).
+std::vector<DriveListRow> DriveListRowsNow(int* selected);
 // The selected row (-1 = none). Selecting an index outside the rows selects none.
 int SelectedDriveListRow();
 void SelectDriveListRow(int row);

@@ -163,5 +163,50 @@ TEST(ImageInventory, ListedSelectedReadAndWritten) {
   fs::remove(path);
 }
 
+TEST(ImageInventory, RefreshKeepsTheSelectedDiskAndSlotWhileTheyAreThere) {
+  const std::string base =
+      (fs::temp_directory_path() / ("fw_inv_sel_" + std::to_string(getpid()))).string();
+  auto image = [&](const std::string& name, bool partitioned) {
+    const std::string path = base + name;
+    std::vector<uint8_t> s(512);
+    if (partitioned) PutSlot(s.data(), 0, 0x80, 0x0C, 2048, 4096);
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.write(reinterpret_cast<char*>(s.data()), 512);
+    return path;
+  };
+  DiskBackends() = {&ImageDiskBackend()};
+  ASSERT_EQ(CreateImageFile(base + "a.img", 8 << 20), 1);
+  ASSERT_EQ(CreateImageFile(base + "b.img", 8 << 20), 1);
+  ASSERT_EQ(AttachImageDisk(image("a.img", true), 512), 1);
+  ASSERT_EQ(AttachImageDisk(image("b.img", true), 512), 1);
+  UpdateAllDrives();
+  ASSERT_EQ(DriveListRows().size(), 4u);
+  EXPECT_EQ(SelectedDriveListRow(), 0);
+  SelectDriveListRow(3);  // b's partition 1
+  const int32_t b = DriveListRows()[3].diskNumber;
+
+  // a loses its partition: b's rows move up, the selection follows them.
+  image("a.img", false);
+  UpdateAllDrives();
+  ASSERT_EQ(DriveListRows().size(), 3u);
+  EXPECT_EQ(SelectedDriveListRow(), 2);
+  ASSERT_EQ(SetCurrentDisk(), 1);
+  EXPECT_EQ(CurrentDisk().DiskNumber, b);
+  EXPECT_EQ(CurrentDisk().SelectedPartition, 1);
+  // b's partition goes: its disk row.
+  image("b.img", false);
+  UpdateAllDrives();
+  EXPECT_EQ(SelectedDriveListRow(), 1);
+  EXPECT_EQ(DriveListRows()[1].diskNumber, b);
+  // b goes: row 0.
+  fs::remove(base + "b.img");
+  UpdateAllDrives();
+  EXPECT_EQ(DriveListRows().size(), 1u);
+  EXPECT_EQ(SelectedDriveListRow(), 0);
+  DetachAllImageDisks();
+  ResetDiskBackends();
+  fs::remove(base + "a.img");
+}
+
 }  // namespace
 }  // namespace fw

@@ -487,10 +487,11 @@ void FormatJob::Finish() {
   }
   TheUi().SetControlText(kMainWindow, kFormatButton, "Format Disk");
   TheUi().SetControlEnabled(kMainWindow, kDriveList, true);
+  // The refresh keeps the job's disk selected, wherever its rows now are: a row number saved at
+  // the start may by now belong to another disk.
   UpdateAllDrives();
   if (gadgetIndexSave_ > 0) {
-    FW_LOGP("FormatThread", "Set GadgetIndexSave = " + std::to_string(gadgetIndexSave_));
-    SelectDriveListRow(gadgetIndexSave_);
+    FW_LOGP("FormatThread", "Set GadgetIndexSave = " + std::to_string(SelectedDriveListRow()));
   }
   g_outcome = outcome_;
   FormatStatus = 0;

@@ -146,14 +146,8 @@ void Dispatcher::MainControl(int control) {
       }
       break;
     case main_ctl::kRefresh:
-      if (!Busy()) {
-        const int row = TheWindows().SelectedDriveRow();
-        RefreshDriveTree();
-        if (row != -1) {
-          TheWindows().SelectDriveRow(row);
-          if (jobs.SetCurrentDisk) jobs.SetCurrentDisk(row);
-        }
-      }
+      // The inventory keeps the selected disk when it is still there, and the tree shows it.
+      if (!Busy()) RefreshDriveTree();
       break;
     case main_ctl::kDriveTree:
       // The user picked a row of the tree.

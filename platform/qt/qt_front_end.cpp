@@ -662,6 +662,7 @@ void QtFrontEnd::RebuildTree() {
   t->clear();
   if (!TheJobs().DriveTreeRows) return;
   QTreeWidgetItem* disk = nullptr;
+  QTreeWidgetItem* selected = nullptr;
   for (const DriveTreeRow& row : TheJobs().DriveTreeRows()) {
     QTreeWidgetItem* item = nullptr;
     if (row.isPartition && disk) {
@@ -672,8 +673,14 @@ void QtFrontEnd::RebuildTree() {
     }
     item->setText(0, Q(row.text));
     item->setIcon(0, Image(row.isPartition ? 6 : 5));
+    if (row.selected) selected = item;
   }
   t->expandAll();
+  // The row the next job uses is the one the user sees selected.
+  if (selected) {
+    t->setCurrentItem(selected);
+    t->scrollToItem(selected);
+  }
 }
 
 namespace {

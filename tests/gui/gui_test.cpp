@@ -402,6 +402,83 @@ TEST_F(GuiTest, FormatButtonPreparesAnImageDiskAndAnswersItsBoxes) {
   SetPausesEnabled(true);
 }
 
+// The tree always shows the row the next job will use: a refresh (the Refresh button, a device
+// event, the fixed-disks option, the end of a job) keeps the disk that is still there, and
+// otherwise shows row 0 selected.
+TEST_F(GuiTest, TheTreeShowsTheDiskTheNextJobUses) {
+  DefaultBlockBackend().SetOnlyDevices({"/"});
+  SetPausesEnabled(false);
+  WireJobs();
+  const std::string base =
+      QDir::tempPath().toStdString() + "/fw-gui-sel-" + std::to_string(::getpid()) + "-";
+  for (const char* name : {"a.img", "b.img", "c.img"}) {
+    ASSERT_EQ(CreateImageFile(base + name, 64 << 20), 1);
+  }
+  ASSERT_EQ(AttachImageDisk(base + "a.img", 512), 1);
+  ASSERT_EQ(AttachImageDisk(base + "b.img", 512), 1);
+  front->Dispatch({kMainWindow, UiEventKind::Refresh, 0});
+  auto* tree = Ctl<QTreeWidget>(*front, kMainWindow, main_ctl::kDriveTree);
+  auto shown = [&] {
+    QApplication::processEvents();
+    QTreeWidgetItem* item = tree->currentItem();
+    return item && item->isSelected() ? item->text(0).toStdString() : std::string("(none)");
+  };
+  auto used = [] { return SetCurrentDisk() ? CurrentDisk().ProductId : std::string("(none)"); };
+  // Nothing picked yet: row 0 is the disk a job would take, and the tree says so.
+  EXPECT_NE(shown().find("a.img"), std::string::npos) << shown();
+  EXPECT_NE(used().find("a.img"), std::string::npos);
+
+  QTreeWidgetItem* b = nullptr;
+  for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+    if (tree->topLevelItem(i)->text(0).contains("b.img")) b = tree->topLevelItem(i);
+  }
+  ASSERT_NE(b, nullptr);
+  tree->setCurrentItem(b);
+  EXPECT_NE(used().find("b.img"), std::string::npos);
+
+  // A device event after a new image: B stays.
+  ASSERT_EQ(AttachImageDisk(base + "c.img", 512), 1);
+  front->Dispatch({kMainWindow, UiEventKind::Refresh, 0});
+  EXPECT_NE(shown().find("b.img"), std::string::npos) << shown();
+  EXPECT_NE(used().find("b.img"), std::string::npos);
+  // The Refresh button and the fixed-disks option.
+  QTest::mouseClick(Ctl<QPushButton>(*front, kMainWindow, main_ctl::kRefresh), Qt::LeftButton);
+  EXPECT_NE(shown().find("b.img"), std::string::npos) << shown();
+  front->MenuAction(menu_item::kConfiguration)->trigger();
+  QTest::mouseClick(Ctl<QCheckBox>(*front, kConfigWindow, cfg_ctl::kFixedDisks), Qt::LeftButton);
+  QTest::mouseClick(Ctl<QPushButton>(*front, kConfigWindow, cfg_ctl::kOk), Qt::LeftButton);
+  EXPECT_NE(shown().find("b.img"), std::string::npos) << shown();
+  EXPECT_NE(used().find("b.img"), std::string::npos);
+
+  // A format of B: its new partition row appears under it, and B is still the one shown.
+  Settings().Boot_records = "Windows";
+  Settings().FileSystem = "FAT32";
+  Settings().MultiPartitions = 0;
+  QTimer answers;
+  QObject::connect(&answers, &QTimer::timeout, [] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      box->button(QMessageBox::Ok)->click();
+    }
+  });
+  answers.start(20);
+  QTest::mouseClick(Ctl<QPushButton>(*front, kMainWindow, main_ctl::kFormat), Qt::LeftButton);
+  JoinWorkers([] { QTest::qWait(10); });
+  ASSERT_TRUE(LastFormatOutcome().ok) << LastFormatOutcome().failure;
+  EXPECT_NE(shown().find("b.img"), std::string::npos) << shown();
+  EXPECT_EQ(tree->currentItem()->childCount(), 1);
+  EXPECT_NE(used().find("b.img"), std::string::npos);
+
+  // B goes away: row 0 is shown, and it is what a job would use.
+  QFile::remove(QString::fromStdString(base + "b.img"));
+  front->Dispatch({kMainWindow, UiEventKind::Refresh, 0});
+  EXPECT_EQ(tree->currentItem(), tree->topLevelItem(0));
+  EXPECT_NE(shown().find("a.img"), std::string::npos) << shown();
+  EXPECT_NE(used().find("a.img"), std::string::npos);
+  DetachAllImageDisks();
+  for (const char* name : {"a.img", "c.img"}) QFile::remove(QString::fromStdString(base + name));
+  SetPausesEnabled(true);
+}
+
 TEST_F(GuiTest, MainWindowPlacementFollowsAndUpdatesTheSettings) {
   const QRect desk = QGuiApplication::primaryScreen()->geometry();
   // A position off the desktop puts the window in its middle.

@@ -196,7 +196,7 @@ class ImageJobsGui : public ::testing::Test {
     SetPausesEnabled(true);
   }
 
-  // The refresh at the end of every run clears the selection: pick partition 1 again.
+  // Picks partition 1 in the tree, as the user does (a refresh keeps it selected).
   void SelectPartition() {
     QApplication::processEvents();
     auto* tree = qobject_cast<QTreeWidget*>(front->Control(kMainWindow, main_ctl::kDriveTree));
