@@ -38,6 +38,7 @@
 #include "app/settings.h"
 #include "app/workers.h"
 #include "disk/inventory.h"
+#include "modal_watchdog.h"
 #include "platform/imagedisk/image_disk.h"
 #include "platform/linux/block_backend.h"
 #include "platform/qt/qt_front_end.h"
@@ -88,6 +89,8 @@ class GuiTest : public ::testing::Test {
  protected:
   void SetUp() override {
     App();
+    watchdog = std::make_unique<ModalWatchdog>(
+        [](const QString& text) { ADD_FAILURE() << "unexpected window: " << text.toStdString(); });
     TheJobs() = Jobs{};
     Settings() = SettingsRecord{};
     format_op_in_progress = 0;
@@ -116,6 +119,7 @@ class GuiTest : public ::testing::Test {
   std::unique_ptr<QtFrontEnd> front;
   UrlCatcher catcher;
   int saves = 0;
+  std::unique_ptr<ModalWatchdog> watchdog;
 };
 
 TEST_F(GuiTest, MainWindowDrawsItsModel) {
@@ -477,6 +481,19 @@ TEST_F(GuiTest, TheTreeShowsTheDiskTheNextJobUses) {
   DetachAllImageDisks();
   for (const char* name : {"a.img", "c.img"}) QFile::remove(QString::fromStdString(base + name));
   SetPausesEnabled(true);
+}
+
+// No test waits forever: a box that nobody answers, even one opened inside another timer's call,
+// is closed and named.
+TEST_F(GuiTest, WatchdogClosesAWindowNobodyAnswersAndNamesIt) {
+  QStringList seen;
+  ModalWatchdog quick([&](const QString& text) { seen << text; }, 300);
+  QTimer::singleShot(
+      0, [] { QMessageBox::warning(nullptr, "Replace", "The file exists. Replace it?"); });
+  for (int i = 0; i < 500 && seen.isEmpty(); ++i) QTest::qWait(10);
+  EXPECT_EQ(seen, QStringList{"Replace: The file exists. Replace it?"});
+  QTest::qWait(50);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 TEST_F(GuiTest, MainWindowPlacementFollowsAndUpdatesTheSettings) {

@@ -10,7 +10,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -33,6 +35,7 @@
 #include "app/settings.h"
 #include "app/workers.h"
 #include "images/image_transfer.h"
+#include "modal_watchdog.h"
 #include "platform/imagedisk/image_disk.h"
 #include "platform/linux/block_backend.h"
 #include "platform/qt/qt_front_end.h"
@@ -137,6 +140,8 @@ class ImageJobsGui : public ::testing::Test {
  protected:
   void SetUp() override {
     App();
+    watchdog = std::make_unique<ModalWatchdog>(
+        [](const QString& text) { ADD_FAILURE() << "unexpected window: " << text.toStdString(); });
     DefaultBlockBackend().SetOnlyDevices({"/"});
     SetPausesEnabled(false);
     TheJobs() = Jobs{};
@@ -209,11 +214,18 @@ class ImageJobsGui : public ::testing::Test {
   void Answer() {
     QWidget* modal = QApplication::activeModalWidget();
     if (auto* d = qobject_cast<QFileDialog*>(modal)) {
+      if (d != chooser) {
+        chooser = d;
+        offered = d->selectedFiles().value(0);
+      }
+      // What a user types into the name field. selectFile alone leaves the field as it is once
+      // the field has the focus, and the chooser would return the file it offered.
+      d->selectFile(chosen);
+      if (auto* name = d->findChild<QLineEdit*>("fileNameEdit")) name->setText(chosen);
+      if (d->selectedFiles().value(0) != chosen) return;  // not ready yet: the next tick
       seen << "chooser " + d->windowTitle();
       filter = d->selectedNameFilter();
       filters = d->nameFilters();
-      offered = d->selectedFiles().value(0);
-      d->selectFile(chosen);
       // Qt's own replace question would open inside this timer call, where it cannot be
       // answered; the test means "replace" anyway.
       d->setOption(QFileDialog::DontConfirmOverwrite);
@@ -256,8 +268,10 @@ class ImageJobsGui : public ::testing::Test {
   std::unique_ptr<StatusRecorder> recorder;
   QString dir, disk, chosen, typed, filter, offered;
   QStringList filters, seen;
+  QPointer<QFileDialog> chooser;
   QTimer answers;
   std::atomic<bool> gate{false};
+  std::unique_ptr<ModalWatchdog> watchdog;
 };
 
 TEST_F(ImageJobsGui, BackupThenRestoreFromTheButtons) {
@@ -328,7 +342,7 @@ TEST_F(ImageJobsGui, CancelButtonsStopTheCopyAfterOneChunk) {
   gate = true;
   ASSERT_TRUE(WaitForEnd(main_ctl::kBackup, "Backup"));
   EXPECT_TRUE(Contains(recorder->Lines(), "Backup Cancelled"));
-  EXPECT_EQ(QFileInfo(chosen).size(), 16 * MiB);
+  EXPECT_EQ(QFileInfo(chosen).size(), 16 * MiB) << seen.join(" | ").toStdString();
   EXPECT_EQ(CancelMainThread.load(), 0);
 
   // Restore: only part of the image is written, so the entry keeps its old type and length.
