@@ -52,6 +52,7 @@ Ui& TheUi() { return *gUi.load(); }
 void SetUi(Ui* ui) { gUi = ui ? ui : &gSilent; }
 
 void ShowStatus(const std::string& text, int percent) { TheUi().ShowStatus(text, percent); }
+void ShowNote(const std::string& text, int percent) { TheUi().ShowNote(text, percent); }
 
 void ShowStatusFor(const std::string& text, int milliseconds) {
   Ui& ui = TheUi();

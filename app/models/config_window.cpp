@@ -243,7 +243,9 @@ void ConfigControl(int control) {
       if (TheJobs().CheckCloverLastRev) {
         TheJobs().CheckCloverLastRev(1);
       } else {
-        ShowStatus("Clover revision check is not available in this build", 0);
+        // In a box over this window: the main window's status line is hidden behind it.
+        MessageBox("Information", "Clover revision check is not available in this build",
+                   MsgButtons::Ok, MsgIcon::Information);
       }
       break;
     case kCloverRepo:

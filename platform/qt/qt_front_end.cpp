@@ -28,6 +28,7 @@
 #include <QStyle>
 #include <QStyleFactory>
 #include <QThread>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 #include <mutex>
@@ -269,7 +270,15 @@ std::unique_ptr<TaskbarProgress> NewLauncherTaskbar() {
   return std::make_unique<LauncherTaskbar>();
 }
 
-QtFrontEnd::QtFrontEnd() : taskbar_(NewLauncherTaskbar()) {}
+QtFrontEnd::QtFrontEnd() : taskbar_(NewLauncherTaskbar()), noteTimer_(new QTimer(this)) {
+  noteTimer_->setSingleShot(true);
+  connect(noteTimer_, &QTimer::timeout, this, [this] {
+    if (!heldText_) return;
+    const std::string text = *heldText_;
+    heldText_.reset();
+    SetStatus(text, status_ ? status_->percent_ : 0);
+  });
+}
 
 QtFrontEnd::~QtFrontEnd() {
   SetUi(nullptr);
@@ -466,12 +475,28 @@ void QtFrontEnd::Build(int window, QWidget* host) {
 
 bool QtFrontEnd::HasMainWindow() const { return main_ != nullptr; }
 
-void QtFrontEnd::ShowStatus(const std::string& text, int percent) {
-  Post(this, [this, text, percent] {
-    if (!status_) return;
+void QtFrontEnd::SetStatus(const std::string& text, int percent) {
+  if (!status_) return;
+  if (noteTimer_->isActive()) {
+    heldText_ = text;
+    status_->Set(status_->text_, percent);
+  } else {
     status_->Set(text, percent);
-    NoteStatusPercent(percent);
-    if (taskbar_) ApplyStatusToTaskbar(*taskbar_, percent);
+  }
+  NoteStatusPercent(percent);
+  if (taskbar_) ApplyStatusToTaskbar(*taskbar_, percent);
+}
+
+void QtFrontEnd::ShowStatus(const std::string& text, int percent) {
+  Post(this, [this, text, percent] { SetStatus(text, percent); });
+}
+
+void QtFrontEnd::ShowNote(const std::string& text, int percent) {
+  Post(this, [this, text, percent] {
+    noteTimer_->stop();
+    heldText_.reset();
+    SetStatus(text, percent);
+    noteTimer_->start(kNoteMs);
   });
 }
 
@@ -615,7 +640,7 @@ void QtFrontEnd::SetControlText(int window, int control, const std::string& text
     } else if (auto* c = qobject_cast<QComboBox*>(w)) {
       c->setCurrentIndex(c->findText(Q(text)));
     } else if (control == main_ctl::kStatus && window == kMainWindow && status_) {
-      status_->Set(text, status_->percent_);
+      SetStatus(text, status_->percent_);
     }
   });
 }

@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ class QMainWindow;
 class QMenu;
 class QAction;
 class QTreeWidget;
+class QTimer;
 
 namespace fw::qt {
 
@@ -57,6 +59,7 @@ class QtFrontEnd : public QObject, public Ui, public WindowHost {
 
   // Ui
   void ShowStatus(const std::string& text, int percent) override;
+  void ShowNote(const std::string& text, int percent) override;
   bool HasMainWindow() const override;
   MsgAnswer MessageBox(const std::string& title, const std::string& text, MsgButtons buttons,
                        MsgIcon icon) override;
@@ -99,6 +102,8 @@ class QtFrontEnd : public QObject, public Ui, public WindowHost {
   };
   void Build(int window, QWidget* host);
   void RebuildTree();
+  // The status line on the UI thread: the text (held back while a note is up) and the bar.
+  void SetStatus(const std::string& text, int percent);
   QWidget* DialogParent() const;
 
   Dispatcher dispatcher_;
@@ -109,6 +114,8 @@ class QtFrontEnd : public QObject, public Ui, public WindowHost {
   std::map<int, QAction*> actions_;
   std::unique_ptr<TaskbarProgress> taskbar_;
   bool questionsEnded_ = false;
+  QTimer* noteTimer_ = nullptr;          // runs while a note is up
+  std::optional<std::string> heldText_;  // the newest status text that came meanwhile
 };
 
 }  // namespace fw::qt

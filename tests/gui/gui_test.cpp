@@ -483,6 +483,64 @@ TEST_F(GuiTest, TheTreeShowsTheDiskTheNextJobUses) {
   SetPausesEnabled(true);
 }
 
+// A refusal or a result stays readable: the worker's next status line waits for the 2 s the
+// program gives its status texts (the bar still moves meanwhile), the refresh's "Select the USB
+// Flash Drive" waits too, and Check Now answers in a box over the Configuration window.
+TEST_F(GuiTest, RefusalsAndResultsStayReadable) {
+  using namespace std::chrono;
+  // A job that reports every 20 ms.
+  format_op_in_progress = 1;
+  std::atomic<bool> stop{false};
+  std::thread job([&] {
+    for (int i = 0; !stop; ++i) {
+      fw::ShowStatus("Copy " + std::to_string(i % 100) + "%", i % 100 + 1);
+      std::this_thread::sleep_for(milliseconds(20));
+    }
+  });
+  QTest::qWait(100);
+  front->Window(kMainWindow)->close();
+  const std::string refusal = "A job is running: cancel it or let it finish before closing";
+  const auto refused = steady_clock::now();
+  QApplication::processEvents();
+  EXPECT_EQ(front->StatusText(), refusal);
+  const int percent = front->StatusPercent();
+  QTest::qWait(400);
+  EXPECT_EQ(front->StatusText(), refusal);
+  EXPECT_NE(front->StatusPercent(), percent);  // the bar goes on
+  while (front->StatusText() == refusal && steady_clock::now() - refused < seconds(5)) {
+    QTest::qWait(20);
+  }
+  EXPECT_GE(steady_clock::now() - refused, milliseconds(1900));
+  EXPECT_EQ(front->StatusText().rfind("Copy ", 0), 0u) << front->StatusText();
+  stop = true;
+  job.join();
+  format_op_in_progress = 0;
+
+  // Eject missing from the build, then the refresh that follows it.
+  TheJobs().UpdateAllDrives = [] { fw::ShowStatus("Select the USB Flash Drive, please", -1); };
+  QTest::mouseClick(Ctl<QPushButton>(*front, kMainWindow, main_ctl::kEject), Qt::LeftButton);
+  EXPECT_EQ(front->StatusText(), "Eject is not available in this build");
+  QTest::qWait(400);
+  EXPECT_EQ(front->StatusText(), "Eject is not available in this build");
+  QTest::qWait(1800);
+  EXPECT_EQ(front->StatusText(), "Select the USB Flash Drive, please");
+
+  // Check Now, with the Configuration window in front.
+  front->MenuAction(menu_item::kConfiguration)->trigger();
+  QString boxText;
+  QWidget* boxParent = nullptr;
+  QTimer::singleShot(0, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      boxText = box->text();
+      boxParent = box->parentWidget();
+      box->button(QMessageBox::Ok)->click();
+    }
+  });
+  QTest::mouseClick(Ctl<QPushButton>(*front, kConfigWindow, cfg_ctl::kCheckNow), Qt::LeftButton);
+  EXPECT_EQ(boxText.toStdString(), "Clover revision check is not available in this build");
+  EXPECT_EQ(boxParent, front->Window(kConfigWindow));
+}
+
 // No test waits forever: a box that nobody answers, even one opened inside another timer's call,
 // is closed and named.
 TEST_F(GuiTest, WatchdogClosesAWindowNobodyAnswersAndNamesIt) {

@@ -125,6 +125,13 @@ class StatusRecorder final : public Ui {
     front_.SetComboItems(w, c, items, sel);
   }
   void DriveListChanged() override { front_.DriveListChanged(); }
+  void ShowNote(const std::string& text, int percent) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      lines_.push_back(text);
+    }
+    front_.ShowNote(text, percent);
+  }
 
  private:
   Ui& front_;
