@@ -66,9 +66,14 @@ std::string DriveNameOfFS(const std::string& path);
 std::string DriveTypeNameOf(uint32_t driveType);
 std::string BusTypeNameOf(int busCode);
 
-// True when the last inventory could not open some block device for lack of rights.
-bool InventoryLacksRights();
+// What kept the last inventory from opening a disk it would have offered ("" when nothing did):
+// AccessProblemText of the first such disk. Disks that are not offered (the system's own, fixed
+// disks while EnableFixedDisks is 0) do not count.
+std::string InventoryAccessProblem();
 inline constexpr const char* kNeedRightsText =
     "USB disks need administrator rights: run Flashwright as root (for example through pkexec)";
+// kNeedRightsText for a refusal (EACCES, EPERM) that rights would cure; otherwise, and always
+// for the administrator, "Cannot open " + device + ": " + the system's reason.
+std::string AccessProblemText(const std::string& device, int error, bool administrator);
 
 }  // namespace fw
