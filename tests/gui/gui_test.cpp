@@ -267,6 +267,29 @@ TEST_F(GuiTest, ConfigurationWindowEditsTheSettings) {
   EXPECT_EQ(front->Window(kConfigWindow), nullptr);
 }
 
+// The label field counts characters, not bytes: a Cyrillic label is kept whole.
+TEST_F(GuiTest, VolumeLabelFieldKeepsWholeCharacters) {
+  // Typed key by key, as a keyboard with that layout sends them.
+  auto type = [](QWidget* w, const QString& text) {
+    for (const QChar c : text) {
+      QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+  };
+  Settings().VolumeLabel = "ФЛЕШКА-ДИСК-1";  // 13 characters, from the settings file
+  front->MenuAction(menu_item::kConfiguration)->trigger();
+  auto* label = Ctl<QLineEdit>(*front, kConfigWindow, cfg_ctl::kVolumeLabel);
+  EXPECT_EQ(label->text().toStdString(), "ФЛЕШКА-ДИСК");
+  label->selectAll();
+  type(label, QString::fromUtf8("ФЛЕШКА"));
+  EXPECT_EQ(Settings().VolumeLabel, "ФЛЕШКА");
+  label->selectAll();
+  type(label, QString::fromUtf8("ЖЖЖЖЖЖЖЖЖЖЖЖ"));  // 12: the field takes 11
+  EXPECT_EQ(Settings().VolumeLabel, "ЖЖЖЖЖЖЖЖЖЖЖ");
+  label->selectAll();
+  QTest::keyClicks(label, "ABCDEFGHIJKLM");
+  EXPECT_EQ(Settings().VolumeLabel, "ABCDEFGHIJK");
+}
+
 TEST_F(GuiTest, AboutWindowAndHyperlinks) {
   front->MenuAction(menu_item::kAbout)->trigger();
   QWidget* about = front->Window(kAboutWindow);
@@ -514,6 +537,7 @@ TEST_F(GuiTest, RefusalsAndResultsStayReadable) {
   EXPECT_EQ(front->StatusText().rfind("Copy ", 0), 0u) << front->StatusText();
   stop = true;
   job.join();
+  QTest::qWait(kNoteMs + 100);  // the job's last lines are shown before the next part
   format_op_in_progress = 0;
 
   // Eject missing from the build, then the refresh that follows it.
