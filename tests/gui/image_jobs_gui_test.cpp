@@ -34,6 +34,7 @@
 #include "app/models/window_model.h"
 #include "app/settings.h"
 #include "app/workers.h"
+#include "disk/inventory.h"
 #include "images/image_transfer.h"
 #include "modal_watchdog.h"
 #include "platform/imagedisk/image_disk.h"
@@ -407,6 +408,13 @@ TEST_F(ImageJobsGui, NewAndAttachedImagesJoinTheDriveTree) {
   QTest::qWait(100);
   EXPECT_TRUE(seen.contains("chooser Attach Disk Image")) << seen.join(" | ").toStdString();
   EXPECT_EQ(tree->topLevelItemCount(), before + 2) << seen.join(" | ").toStdString();
+  // Partition 1 of the first image, picked in SetUp, is still the row shown and used.
+  ASSERT_NE(tree->currentItem(), nullptr);
+  EXPECT_EQ(tree->currentItem(), tree->topLevelItem(0)->child(0));
+  EXPECT_TRUE(tree->currentItem()->isSelected());
+  ASSERT_EQ(SetCurrentDisk(), 1);
+  EXPECT_EQ(CurrentDisk().SelectedPartition, 1);
+  EXPECT_EQ(CurrentDisk().ProductId, "disk.img");
 }
 
 }  // namespace
