@@ -45,6 +45,33 @@ void ReportTransferError(int error) {
   }
 }
 
+// What the engine and the tools are given, the same for the format and for the check before it.
+fat::FormatOptions EngineOptions(bool fat32, const std::string& label, uint32_t clusterSize,
+                                 uint64_t partitionStartSector, uint16_t sectorsPerTrack,
+                                 uint16_t heads) {
+  fat::FormatOptions o;
+  o.kind = fat32 ? fat::FsKind::Fat32 : fat::FsKind::Exfat;
+  o.label = label;
+  o.clusterSize = clusterSize;
+  o.partitionStartSector = partitionStartSector;
+  o.sectorsPerTrack = sectorsPerTrack ? sectorsPerTrack : 63;
+  o.heads = heads ? heads : 255;
+  return o;
+}
+
+fat::MkfsRequest ToolRequest(const std::string& fileSystem, const std::string& label,
+                             uint32_t clusterSize, uint64_t partitionStartSector,
+                             uint16_t sectorsPerTrack, uint16_t heads) {
+  fat::MkfsRequest req;
+  req.fileSystem = fileSystem;
+  req.label = label;
+  req.clusterSize = clusterSize;
+  req.partitionStartSector = partitionStartSector;
+  req.sectorsPerTrack = sectorsPerTrack ? sectorsPerTrack : 63;
+  req.heads = heads ? heads : 255;
+  return req;
+}
+
 }  // namespace
 
 int FormatExCallBack(uint32_t Command, uint32_t SubAction, void* ArgumentPointer) {
@@ -132,14 +159,9 @@ int FormatVolumeDevice(BlockDevice& volume, const std::string& FileSystemName,
   }
   if (!Report(kFmtStructureProgress)) return 0;
   if (fat32 || exfat) {
-    fat::FormatOptions o;
-    o.kind = fat32 ? fat::FsKind::Fat32 : fat::FsKind::Exfat;
-    o.label = Label;
-    o.clusterSize = ClusterSize;
+    fat::FormatOptions o =
+        EngineOptions(fat32, Label, ClusterSize, partitionStartSector, sectorsPerTrack, heads);
     o.quick = QuickFormat;
-    o.partitionStartSector = partitionStartSector;
-    o.sectorsPerTrack = sectorsPerTrack ? sectorsPerTrack : 63;
-    o.heads = heads ? heads : 255;
     int last = -1;
     o.progress = [&last](int pct) {
       if (pct == last) return FormatStatus.load() == 0;
@@ -172,14 +194,9 @@ int FormatVolumeDevice(BlockDevice& volume, const std::string& FileSystemName,
         break;
     }
   } else {
-    fat::MkfsRequest req;
-    req.fileSystem = FileSystemName;
-    req.label = Label;
+    fat::MkfsRequest req = ToolRequest(FileSystemName, Label, ClusterSize, partitionStartSector,
+                                       sectorsPerTrack, heads);
     req.quick = QuickFormat;
-    req.clusterSize = ClusterSize;
-    req.partitionStartSector = partitionStartSector;
-    req.sectorsPerTrack = sectorsPerTrack ? sectorsPerTrack : 63;
-    req.heads = heads ? heads : 255;
     req.progress = [](int pct) { return Report(kFmtProgress, static_cast<uint32_t>(pct)); };
     const fat::MkfsOutcome r = fat::RunMkfs(volume, req);
     for (const auto& line : r.output) FW_LOG(line);
@@ -201,12 +218,9 @@ std::string FormatterRefusal(uint32_t bytesPerSector, uint64_t partitionStartSec
   const std::string size = FormatSizeText(static_cast<int64_t>(sectorCount * bytesPerSector), 0);
   if (FileSystemName == "FAT32" || FileSystemName == "exFAT") {
     const bool fat32 = FileSystemName == "FAT32";
-    fat::FormatOptions o;
-    o.kind = fat32 ? fat::FsKind::Fat32 : fat::FsKind::Exfat;
-    o.label = Label;
-    o.clusterSize = ClusterSize;
-    o.partitionStartSector = partitionStartSector;
-    const fat::FormatOutcome plan = fat::PlanFormat(bytesPerSector, sectorCount, o);
+    const fat::FormatOutcome plan = fat::PlanFormat(
+        bytesPerSector, sectorCount,
+        EngineOptions(fat32, Label, ClusterSize, partitionStartSector, sectorsPerTrack, heads));
     switch (plan.result) {
       case fat::FormatResult::Ok:
         return "";
@@ -227,14 +241,10 @@ std::string FormatterRefusal(uint32_t bytesPerSector, uint64_t partitionStartSec
     }
   }
   if (FileSystemName == "NTFS" || FileSystemName == "UDF") {
-    fat::MkfsRequest req;
-    req.fileSystem = FileSystemName;
-    req.label = Label;
-    req.clusterSize = ClusterSize;
-    req.partitionStartSector = partitionStartSector;
-    req.sectorsPerTrack = sectorsPerTrack ? sectorsPerTrack : 63;
-    req.heads = heads ? heads : 255;
-    const fat::MkfsOutcome r = fat::CheckMkfs(req, sectorCount * bytesPerSector, bytesPerSector);
+    const fat::MkfsOutcome r =
+        fat::CheckMkfs(ToolRequest(FileSystemName, Label, ClusterSize, partitionStartSector,
+                                   sectorsPerTrack, heads),
+                       sectorCount * bytesPerSector, bytesPerSector);
     if (r.ok) return "";
     for (const auto& line : r.output) FW_LOG(line);
     // The tool's last line before the exit status says why.
