@@ -430,24 +430,28 @@ TEST_F(FormatJobTest, NoWriteAccessIsToldBeforeTheQuestionWithTheSystemsReason) 
   s.FileSystem = "FAT32";
   s.MultiPartitions = 0;
   int st = 0;
-  // Root writes through file modes: an immutable file refuses even root.
+  // Root writes through file modes: an immutable file refuses even root (where the file system
+  // and the container allow the flag; the claim below is checked anyway).
   const bool root = ::geteuid() == 0;
   if (root) {
     Shell("chattr +i " + img.string(), &st);
   } else {
     fs::permissions(img, fs::perms::owner_read);
   }
-  if (st != 0) GTEST_SKIP() << "cannot make the image read-only here";
-  Run();
-  if (root) Shell("chattr -i " + img.string());
-  fs::permissions(img, fs::perms::owner_read | fs::perms::owner_write);
-  const int error = root ? EPERM : EACCES;
-  EXPECT_FALSE(LastFormatOutcome().ran);
-  EXPECT_EQ(LastFormatOutcome().failure, "cannot open disk " +
-                                             std::to_string(CurrentDisk().DiskNumber) +
-                                             " for writing: " + ErrnoText(error));
-  for (const std::string& box : ui_.boxes) EXPECT_EQ(box.rfind("WARNING|", 0), std::string::npos);
-  EXPECT_EQ(ReadBytes(img, 0, 1 * MiB), before);
+  if (st == 0) {
+    Run();
+    if (root) Shell("chattr -i " + img.string());
+    fs::permissions(img, fs::perms::owner_read | fs::perms::owner_write);
+    const int error = root ? EPERM : EACCES;
+    EXPECT_FALSE(LastFormatOutcome().ran);
+    EXPECT_EQ(LastFormatOutcome().failure, "cannot open disk " +
+                                               std::to_string(CurrentDisk().DiskNumber) +
+                                               " for writing: " + ErrnoText(error));
+    for (const std::string& box : ui_.boxes) EXPECT_EQ(box.rfind("WARNING|", 0), std::string::npos);
+    EXPECT_EQ(ReadBytes(img, 0, 1 * MiB), before);
+  } else {
+    std::printf("chattr +i is refused here: the read-only case is not run\n");
+  }
 
   // Another program holds the image: the claim after the question fails, and says why.
   const int holder = ::open(img.c_str(), O_RDONLY);
