@@ -31,13 +31,36 @@ bool ParseInt(const std::string& text, int64_t lo, int64_t hi, int64_t* out) {
   return true;
 }
 
-int FormatCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
-  SettingsRecord& s = Settings();
-  const SettingsRecord saved = s;
-  CloverChoice& clover = TheCloverChoice();
-  int64_t diskNumber = -1;
+// The options go into the settings the job reads, for this run only: on every way out (a usage
+// error, no such disk, the job's end) the settings return to what the file had, so the exit's
+// save never writes them. What the job itself changed stays: the revision check's results, and
+// the file system FreeDos forces, unless an option chose the boot records or the file system.
+class RunOnlySettings {
+ public:
+  RunOnlySettings() : saved_(Settings()) {}
+  ~RunOnlySettings() {
+    SettingsRecord& s = Settings();
+    const SettingsRecord ran = s;
+    s = saved_;
+    s.CloverLastRev = ran.CloverLastRev;
+    s.CloverLastRevCheckDate = ran.CloverLastRevCheckDate;
+    if (jobRan && !bootRecordsGiven && !fileSystemGiven) s.FileSystem = ran.FileSystem;
+  }
+  RunOnlySettings(const RunOnlySettings&) = delete;
+  RunOnlySettings& operator=(const RunOnlySettings&) = delete;
   bool bootRecordsGiven = false;
   bool fileSystemGiven = false;
+  bool jobRan = false;
+
+ private:
+  const SettingsRecord saved_;
+};
+
+int FormatCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
+  SettingsRecord& s = Settings();
+  RunOnlySettings runOnly;
+  CloverChoice& clover = TheCloverChoice();
+  int64_t diskNumber = -1;
 
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -50,12 +73,12 @@ int FormatCommand(const GlobalOptions& options, const std::vector<std::string>& 
       if (!IsOneOf(v, {"Clover", "Windows", "FreeDos", "Not_Format"}))
         return Fail(kExitUsage, "--boot-records takes Clover, Windows, FreeDos or Not_Format");
       s.Boot_records = v;
-      bootRecordsGiven = true;
+      runOnly.bootRecordsGiven = true;
     } else if (a == "--file-system") {
       if (!IsOneOf(v, {"FAT32", "FAT32-LBA", "exFAT", "NTFS", "UDF"}))
         return Fail(kExitUsage, "--file-system takes FAT32, FAT32-LBA, exFAT, NTFS or UDF");
       s.FileSystem = v;
-      fileSystemGiven = true;
+      runOnly.fileSystemGiven = true;
     } else if (a == "--align") {
       if (!IsOneOf(v, {"63", "2048", "4096", "8192"}))
         return Fail(kExitUsage, "--align takes 63, 2048, 4096 or 8192");
@@ -93,13 +116,7 @@ int FormatCommand(const GlobalOptions& options, const std::vector<std::string>& 
     return Fail(kExitFailure, "no disk " + std::to_string(diskNumber) + " is offered");
 
   FormatThread(FormatInstallDataArgument(s));
-
-  // The options held for this run only; what the job itself changed stays.
-  const SettingsRecord ran = s;
-  s = saved;
-  s.CloverLastRev = ran.CloverLastRev;
-  s.CloverLastRevCheckDate = ran.CloverLastRevCheckDate;
-  if (!bootRecordsGiven && !fileSystemGiven) s.FileSystem = ran.FileSystem;
+  runOnly.jobRan = true;
 
   const FormatOutcome& outcome = LastFormatOutcome();
   if (!outcome.ok) return Fail(kExitFailure, "format: " + outcome.failure);

@@ -15,7 +15,8 @@ int ListCommand(const fw::cli::GlobalOptions& options, const std::vector<std::st
   for (const fw::DriveListRow& row : fw::DriveListRows())
     std::cout << (row.level ? "  " : "") << "[" << row.diskNumber << "] " << row.text << "\n";
   if (fw::DriveListRows().empty()) std::cout << "Insert a USB Flash Drive ...\n";
-  if (fw::InventoryLacksRights()) std::cerr << fw::kNeedRightsText << "\n";
+  if (const std::string problem = fw::InventoryAccessProblem(); !problem.empty())
+    std::cerr << problem << "\n";
   return kExitOk;
 }
 

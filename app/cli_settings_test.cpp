@@ -109,6 +109,33 @@ TEST_F(CliTest, CommandsThatRunSaveTheSettingsAtExit) {
             std::string::npos);
 }
 
+// The format options hold for one run: whether it fails early, stops on a usage error or
+// formats, the settings file keeps what it had.
+TEST_F(CliTest, FormatOptionsNeverReachTheSettingsFile) {
+  std::ofstream(dir_ / "s.ini") << "[Data Settings]\nBoot_records = Clover\nVolumeLabel = KEEP\n";
+  const std::string cli = "env FLASHWRIGHT_BLOCK_DEVICES= XDG_CONFIG_HOME='" + dir_.string() +
+                          "/cfg' '" FW_CLI_PATH "' --settings s.ini --no-pauses ";
+  struct Case {
+    std::string args;
+    int status;
+  };
+  for (const Case& c :
+       {Case{"format --boot-records FreeDos --label LEAKED --disk 7", 1},
+        Case{"format --label LEAKED --file-system NTFS --align 5", 2},
+        Case{"--yes --image d.img --create 64M format --boot-records Windows --file-system FAT32 "
+             "--multi-partitions 0 --label LEAKED",
+             0}}) {
+    SCOPED_TRACE(c.args);
+    const CliRun r = RunCli(cli + c.args, dir_);
+    EXPECT_EQ(r.status, c.status) << r.out;
+    const std::string saved = ReadAll(dir_ / "s.ini");
+    EXPECT_NE(saved.find("\r\nBoot_records = Clover\r\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\r\nVolumeLabel = KEEP\r\n"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("LEAKED"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("FileSystem = NTFS"), std::string::npos) << saved;
+  }
+}
+
 TEST_F(CliTest, UsageErrorsAndVersion) {
   for (const char* args : {"--settings s.ini settings extra", "--bogus settings", "--settings", "",
                            "--no-pauses", "frobnicate"}) {

@@ -21,8 +21,11 @@ void WireJobs() {
   Jobs& jobs = TheJobs();
   jobs.UpdateAllDrives = [] { UpdateAllDrives(); };
   jobs.DriveTreeRows = [] {
+    int selected = -1;
     std::vector<DriveTreeRow> rows;
-    for (const DriveListRow& r : DriveListRows()) rows.push_back({r.text, r.level == 1});
+    for (const DriveListRow& r : DriveListRowsNow(&selected)) {
+      rows.push_back({r.text, r.level == 1, static_cast<int>(rows.size()) == selected});
+    }
     return rows;
   };
   jobs.SetCurrentDisk = [](int row) {

@@ -80,4 +80,24 @@ std::string GetErrorText(int64_t code) {
 int64_t HighResFrequency() { return 1000000000; }
 int64_t HighResCounter() { return MonotonicNanoseconds(); }
 
+std::string CutToCharacters(const std::string& text, size_t maxUnits) {
+  size_t end = 0, units = 0;
+  while (end < text.size()) {
+    const unsigned char lead = static_cast<unsigned char>(text[end]);
+    size_t length = 1;  // a stray byte counts as one character of its own
+    if (lead >= 0xF0) {
+      length = 4;
+    } else if (lead >= 0xE0) {
+      length = 3;
+    } else if (lead >= 0xC0) {
+      length = 2;
+    }
+    const size_t need = length == 4 ? 2 : 1;
+    if (end + length > text.size() || units + need > maxUnits) break;
+    end += length;
+    units += need;
+  }
+  return text.substr(0, end);
+}
+
 }  // namespace fw

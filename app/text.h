@@ -21,6 +21,10 @@ std::string GetErrorText(int64_t code);
 using ErrorTextSource = std::string (*)(int64_t code);
 void SetErrorTextSource(ErrorTextSource source);
 
+// The longest start of a UTF-8 text that holds whole characters only and fits `maxUnits` UTF-16
+// units (a character beyond U+FFFF takes two, as in an exFAT label and in the label field).
+std::string CutToCharacters(const std::string& text, size_t maxUnits);
+
 // High-resolution counter: ticks of a monotonic clock, and their number per second.
 int64_t HighResCounter();
 int64_t HighResFrequency();

@@ -31,5 +31,14 @@ TEST(FormatDurationText, Layout) {
   EXPECT_EQ(FormatDurationText(86400 + 61), "1 d 00 h 01 m 01 s ");
 }
 
+TEST(CutToCharacters, WholeCharactersWithinTheUnits) {
+  EXPECT_EQ(CutToCharacters("ABCDEFGHIJKLM", 11), "ABCDEFGHIJK");
+  EXPECT_EQ(CutToCharacters("ФЛЕШКА", 11), "ФЛЕШКА");  // 12 bytes, 6 characters
+  EXPECT_EQ(CutToCharacters("ЖЖЖЖЖЖЖЖЖЖЖЖ", 11), "ЖЖЖЖЖЖЖЖЖЖЖ");
+  EXPECT_EQ(CutToCharacters("0123456789\xF0\x9F\x98\x80", 11), "0123456789");  // no half pair
+  EXPECT_EQ(CutToCharacters("AB\xD0", 11), "AB");  // a cut-off sequence is dropped
+  EXPECT_EQ(CutToCharacters("", 11), "");
+}
+
 }  // namespace
 }  // namespace fw

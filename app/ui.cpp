@@ -15,14 +15,7 @@ class SilentUi final : public Ui {
   bool HasMainWindow() const override { return false; }
   MsgAnswer MessageBox(const std::string&, const std::string&, MsgButtons buttons,
                        MsgIcon) override {
-    switch (buttons) {
-      case MsgButtons::Ok:
-        return MsgAnswer::Ok;
-      case MsgButtons::YesNo:
-        return MsgAnswer::No;
-      default:
-        return MsgAnswer::Cancel;
-    }
+    return SafeAnswer(buttons);
   }
   std::string OpenFileChooser(const std::string&, const std::string&,
                               const std::vector<FileFilter>&) override {
@@ -44,10 +37,22 @@ std::atomic<Ui*> gUi{&gSilent};
 
 }  // namespace
 
+MsgAnswer SafeAnswer(MsgButtons buttons) {
+  switch (buttons) {
+    case MsgButtons::Ok:
+      return MsgAnswer::Ok;
+    case MsgButtons::YesNo:
+      return MsgAnswer::No;
+    default:
+      return MsgAnswer::Cancel;
+  }
+}
+
 Ui& TheUi() { return *gUi.load(); }
 void SetUi(Ui* ui) { gUi = ui ? ui : &gSilent; }
 
 void ShowStatus(const std::string& text, int percent) { TheUi().ShowStatus(text, percent); }
+void ShowNote(const std::string& text, int percent) { TheUi().ShowNote(text, percent); }
 
 void ShowStatusFor(const std::string& text, int milliseconds) {
   Ui& ui = TheUi();

@@ -25,6 +25,10 @@ class Ui {
 
   // Status line and progress bar; percent < 0 draws an empty bar and clears the taskbar progress.
   virtual void ShowStatus(const std::string& text, int percent) = 0;
+  // A text the user must get to read (a refusal, a result): it stays in the status line for at
+  // least kNoteMs; ShowStatus texts that come meanwhile move only the bar, and the newest of them
+  // is shown after the note.
+  virtual void ShowNote(const std::string& text, int percent) { ShowStatus(text, percent); }
   // True once the main window (or the CLI's status line) exists: ShowStatusFor does nothing before.
   virtual bool HasMainWindow() const { return true; }
 
@@ -50,12 +54,20 @@ class Ui {
   virtual void DriveListChanged() {}
 };
 
+// The answer that destroys nothing, for a box nobody can answer (Esc, the close box, no user):
+// OK for a box that has only OK, No for Yes/No, Cancel otherwise.
+MsgAnswer SafeAnswer(MsgButtons buttons);
+
 // The process's Ui; a silent one until a front end installs its own.
 Ui& TheUi();
 void SetUi(Ui* ui);
 
+// How long a note stays readable: the time the program gives its status texts.
+inline constexpr int kNoteMs = 2000;
+
 // Shorthands for the jobs.
 void ShowStatus(const std::string& text, int percent);
+void ShowNote(const std::string& text, int percent);
 // When the main window exists and the text is not empty: ShowStatus(text, 0), then pause
 // `milliseconds` on the calling thread (through the clock).
 void ShowStatusFor(const std::string& text, int milliseconds);

@@ -13,6 +13,7 @@
 #include "disk/drive_letters.h"
 #include "disk/mbr_layout.h"
 #include "disk/volume_probe.h"
+#include "platform/sysinfo.h"
 
 namespace fw {
 
@@ -26,7 +27,7 @@ struct InventoryState {
   int selected = -1;
   int32_t numberOfDisks = 0;
   int32_t numberOfLogicalDrives = 0;
-  bool lacksRights = false;
+  std::string accessProblem;  // the first offered disk that could not be opened, and why
 };
 
 InventoryState& State() {
@@ -46,6 +47,15 @@ void ProbeSlot(BlockDevice& disk, PartitionEntry& slot) {
   const VolumeFacts facts = ProbeVolume(window);
   slot.FileSystem = facts.FileSystem;
   slot.VolumeName = facts.VolumeName;
+}
+
+// The facts IsDiskOffered looks at, from the backend's description alone.
+DiskRecord OfferedFacts(const DiskInfo& info) {
+  DiskRecord d;
+  d.BusType = BusTypeNameOf(info.busCode);
+  d.VendorId = info.VendorId;
+  d.DriveType = info.DriveType;
+  return d;
 }
 
 void AppendLetter(DiskRecord& d, const std::string& letter) {
@@ -127,11 +137,12 @@ int32_t GetAllDrives() {
   records.clear();
   s.numberOfDisks = 0;
   s.numberOfLogicalDrives = 0;
-  s.lacksRights = false;
+  s.accessProblem.clear();
 
   // Gather the backends' disks under their stable numbers, in number order.
   std::map<int32_t, NumberedDisk> found;
   for (DiskBackend* backend : DiskBackends()) {
+    // Whether a disk was refused is decided below, for the disks that would be offered only.
     bool denied = false;
     for (const DiskInfo& info : backend->Enumerate(&denied)) {
       const int32_t n = NumberForKey(info.key);
@@ -141,7 +152,6 @@ int32_t GetAllDrives() {
       }
       found[n] = NumberedDisk{backend, info};
     }
-    s.lacksRights = s.lacksRights || denied;
   }
   s.disks = found;
 
@@ -156,8 +166,9 @@ int32_t GetAllDrives() {
     int err = 0;
     std::unique_ptr<BlockDevice> dev = nd.backend->Open(info, false, &err);
     if (!dev) {
-      if (err == EACCES || err == EPERM) s.lacksRights = true;
       FW_LOG("GetAllDrives: cannot open " + info.name + " (" + std::to_string(err) + ")");
+      if (s.accessProblem.empty() && IsDiskOffered(OfferedFacts(info)))
+        s.accessProblem = AccessProblemText(info.devicePath, err, RunningAsAdministrator());
       continue;
     }
     const int64_t length = static_cast<int64_t>(dev->SizeBytes());
@@ -278,11 +289,53 @@ std::string PartitionRowText(const PartitionEntry& p, int slotIndex) {
   return t;
 }
 
+namespace {
+
+// What the selected row stands for, so that a rebuilt list can find it again: the disk (its
+// number is its device path's or image file's for the process's life) with its medium, and the
+// slot.
+struct SelectedIdentity {
+  int32_t diskNumber = -1;
+  int slot = -1;
+  uint64_t diskSeq = 0;
+};
+
+SelectedIdentity IdentityOfSelection(const InventoryState& s) {
+  SelectedIdentity id;
+  if (s.selected < 0 || s.selected >= static_cast<int>(s.rows.size())) return id;
+  const DriveListRow& row = s.rows[static_cast<size_t>(s.selected)];
+  id.diskNumber = row.diskNumber;
+  id.slot = row.slot;
+  auto it = s.disks.find(row.diskNumber);
+  if (it != s.disks.end()) id.diskSeq = it->second.info.diskSeq;
+  return id;
+}
+
+// The row of the same disk and slot (the disk's own row when the slot is gone); row 0 when the
+// disk is gone or holds another medium; -1 for an empty list.
+int RowOfIdentity(const InventoryState& s, const SelectedIdentity& id) {
+  if (s.rows.empty()) return -1;
+  auto it = s.disks.find(id.diskNumber);
+  if (id.diskNumber < 0 || it == s.disks.end()) return 0;
+  const uint64_t seq = it->second.info.diskSeq;
+  if (id.diskSeq != 0 && seq != 0 && seq != id.diskSeq) return 0;
+  int diskRow = -1;
+  for (size_t r = 0; r < s.rows.size(); ++r) {
+    if (s.rows[r].diskNumber != id.diskNumber) continue;
+    if (s.rows[r].slot == id.slot) return static_cast<int>(r);
+    if (s.rows[r].slot < 0) diskRow = static_cast<int>(r);
+  }
+  return diskRow >= 0 ? diskRow : 0;
+}
+
+}  // namespace
+
 int32_t UpdateAllDrives() {
   InventoryState& s = State();
   int32_t count;
   {
     std::lock_guard<std::recursive_mutex> lock(s.mutex);
+    const SelectedIdentity selected = IdentityOfSelection(s);
     count = GetAllDrives();
     s.rows.clear();
     int row = -1;
@@ -301,14 +354,16 @@ int32_t UpdateAllDrives() {
     if (format_op_in_progress == 0) {
       if (!s.rows.empty())
         ShowStatus("Select the USB Flash Drive, please", -1);
-      else if (s.lacksRights)
-        ShowStatus(kNeedRightsText, -1);
+      else if (!s.accessProblem.empty())
+        ShowStatus(s.accessProblem, -1);
       else
         ShowStatus("Insert a USB Flash Drive ...", -1);
     }
-    if (s.lacksRights) FW_LOG(kNeedRightsText);
+    if (!s.accessProblem.empty()) FW_LOG(s.accessProblem);
     FW_LOG("UpdateAllDrives found " + std::to_string(count) + " drives");
-    s.selected = s.rows.empty() ? -1 : 0;
+    // The next job takes the selected row, and the tree shows that row: a disk still present
+    // keeps its place in the selection, else the first row is the one.
+    s.selected = RowOfIdentity(s, selected);
   }
   TheUi().DriveListChanged();
   return count;
@@ -316,9 +371,24 @@ int32_t UpdateAllDrives() {
 
 int32_t NumberOfDisks() { return State().numberOfDisks; }
 int32_t NumberOfLogicalDrives() { return State().numberOfLogicalDrives; }
-bool InventoryLacksRights() { return State().lacksRights; }
+std::string InventoryAccessProblem() {
+  InventoryState& s = State();
+  std::lock_guard<std::recursive_mutex> lock(s.mutex);
+  return s.accessProblem;
+}
+
+std::string AccessProblemText(const std::string& device, int error, bool administrator) {
+  if (!administrator && (error == EACCES || error == EPERM)) return kNeedRightsText;
+  return "Cannot open " + device + ": " + ErrnoText(error);
+}
 
 const std::vector<DriveListRow>& DriveListRows() { return State().rows; }
+std::vector<DriveListRow> DriveListRowsNow(int* selected) {
+  InventoryState& s = State();
+  std::lock_guard<std::recursive_mutex> lock(s.mutex);
+  if (selected) *selected = s.selected;
+  return s.rows;
+}
 int SelectedDriveListRow() { return State().selected; }
 void SelectDriveListRow(int row) {
   InventoryState& s = State();

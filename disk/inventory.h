@@ -20,8 +20,10 @@ namespace fw {
 
 // Rebuilds DiskRecords() from the backends; returns NumberOfDisks().
 int32_t GetAllDrives();
-// GetAllDrives, then refills the drive-tree rows, selects row 0, updates the status line (when no
-// job runs) and tells the Ui (DriveListChanged). Returns the disk count of GetAllDrives.
+// GetAllDrives, then refills the drive-tree rows, updates the status line (when no job runs) and
+// tells the Ui (DriveListChanged). The selection stays on the disk and slot it was on when that
+// disk (same device path or image file, same medium) is still listed (on the disk's own row when
+// the slot is gone); otherwise row 0 is selected. Returns the disk count of GetAllDrives.
 int32_t UpdateAllDrives();
 
 int32_t NumberOfDisks();
@@ -35,6 +37,8 @@ struct DriveListRow {
   int slot = -1;  // 0..3 for partition rows, -1 for disk rows
 };
 const std::vector<DriveListRow>& DriveListRows();
+// A copy of the rows and the selected row, taken together (for a front end on another thread).
+std::vector<DriveListRow> DriveListRowsNow(int* selected);
 // The selected row (-1 = none). Selecting an index outside the rows selects none.
 int SelectedDriveListRow();
 void SelectDriveListRow(int row);
@@ -62,9 +66,14 @@ std::string DriveNameOfFS(const std::string& path);
 std::string DriveTypeNameOf(uint32_t driveType);
 std::string BusTypeNameOf(int busCode);
 
-// True when the last inventory could not open some block device for lack of rights.
-bool InventoryLacksRights();
+// What kept the last inventory from opening a disk it would have offered ("" when nothing did):
+// AccessProblemText of the first such disk. Disks that are not offered (the system's own, fixed
+// disks while EnableFixedDisks is 0) do not count.
+std::string InventoryAccessProblem();
 inline constexpr const char* kNeedRightsText =
     "USB disks need administrator rights: run Flashwright as root (for example through pkexec)";
+// kNeedRightsText for a refusal (EACCES, EPERM) that rights would cure; otherwise, and always
+// for the administrator, "Cannot open " + device + ": " + the system's reason.
+std::string AccessProblemText(const std::string& device, int error, bool administrator);
 
 }  // namespace fw

@@ -7,12 +7,14 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/quiet_ui_test_support.h"
 #include "disk/disk_record.h"
 #include "disk/drive_letters.h"
 #include "disk/mbr_layout.h"
 #include "disk/raw_access.h"
 #include "platform/imagedisk/image_disk.h"
 #include "platform/linux/block_backend.h"
+#include "platform/sysinfo.h"
 
 namespace fw {
 namespace {
@@ -161,6 +163,124 @@ TEST(ImageInventory, ListedSelectedReadAndWritten) {
   DetachAllImageDisks();
   ResetDiskBackends();
   fs::remove(path);
+}
+
+TEST(ImageInventory, RefreshKeepsTheSelectedDiskAndSlotWhileTheyAreThere) {
+  const std::string base =
+      (fs::temp_directory_path() / ("fw_inv_sel_" + std::to_string(getpid()))).string();
+  auto image = [&](const std::string& name, bool partitioned) {
+    const std::string path = base + name;
+    std::vector<uint8_t> s(512);
+    if (partitioned) PutSlot(s.data(), 0, 0x80, 0x0C, 2048, 4096);
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.write(reinterpret_cast<char*>(s.data()), 512);
+    return path;
+  };
+  DiskBackends() = {&ImageDiskBackend()};
+  ASSERT_EQ(CreateImageFile(base + "a.img", 8 << 20), 1);
+  ASSERT_EQ(CreateImageFile(base + "b.img", 8 << 20), 1);
+  ASSERT_EQ(AttachImageDisk(image("a.img", true), 512), 1);
+  ASSERT_EQ(AttachImageDisk(image("b.img", true), 512), 1);
+  UpdateAllDrives();
+  ASSERT_EQ(DriveListRows().size(), 4u);
+  EXPECT_EQ(SelectedDriveListRow(), 0);
+  SelectDriveListRow(3);  // b's partition 1
+  const int32_t b = DriveListRows()[3].diskNumber;
+
+  // a loses its partition: b's rows move up, the selection follows them.
+  image("a.img", false);
+  UpdateAllDrives();
+  ASSERT_EQ(DriveListRows().size(), 3u);
+  EXPECT_EQ(SelectedDriveListRow(), 2);
+  ASSERT_EQ(SetCurrentDisk(), 1);
+  EXPECT_EQ(CurrentDisk().DiskNumber, b);
+  EXPECT_EQ(CurrentDisk().SelectedPartition, 1);
+  // b's partition goes: its disk row.
+  image("b.img", false);
+  UpdateAllDrives();
+  EXPECT_EQ(SelectedDriveListRow(), 1);
+  EXPECT_EQ(DriveListRows()[1].diskNumber, b);
+  // b goes: row 0.
+  fs::remove(base + "b.img");
+  UpdateAllDrives();
+  EXPECT_EQ(DriveListRows().size(), 1u);
+  EXPECT_EQ(SelectedDriveListRow(), 0);
+  DetachAllImageDisks();
+  ResetDiskBackends();
+  fs::remove(base + "a.img");
+}
+
+// Disks whose open fails with a given error; what the inventory tells the user about them.
+class RefusingBackend final : public DiskBackend {
+ public:
+  std::vector<DiskInfo> disks;
+  int error = EACCES;
+  std::string Name() const override { return "refusing"; }
+  std::vector<DiskInfo> Enumerate(bool* accessDenied) override {
+    if (accessDenied) *accessDenied = true;
+    return disks;
+  }
+  std::unique_ptr<BlockDevice> Open(const DiskInfo&, bool, int* e) override {
+    *e = error;
+    return nullptr;
+  }
+  std::unique_ptr<DiskLock> Lock(const DiskInfo&, int* e) override {
+    *e = error;
+    return nullptr;
+  }
+  bool Dismount(const DiskInfo&, int64_t, int*) override { return false; }
+  bool RereadPartitions(const DiskInfo&, BlockDevice&) override { return false; }
+};
+
+class StatusUi final : public QuietUi {
+ public:
+  void ShowStatus(const std::string& text, int) override { last = text; }
+  MsgAnswer MessageBox(const std::string&, const std::string&, MsgButtons b, MsgIcon) override {
+    return SafeAnswer(b);
+  }
+  std::string last;
+};
+
+TEST(InventoryRights, OnlyOfferedDisksCountAndRootIsToldTheReason) {
+  StatusUi ui;
+  SetUi(&ui);
+  RefusingBackend backend;
+  DiskBackends() = {&backend};
+  DiskInfo vda;  // the machine's own virtual disk: never offered
+  vda.key = "block:vda";
+  vda.devicePath = "/dev/vda";
+  vda.name = "vda";
+  vda.busCode = 14;
+  vda.DiskLength = 1 << 30;
+  DiskInfo stick = vda;  // a USB stick
+  stick.key = "block:sdb";
+  stick.devicePath = "/dev/sdb";
+  stick.name = "sdb";
+  stick.busCode = 7;
+
+  backend.disks = {vda};
+  backend.error = EPERM;
+  UpdateAllDrives();
+  EXPECT_EQ(ui.last, "Insert a USB Flash Drive ...");
+  EXPECT_EQ(InventoryAccessProblem(), "");
+
+  backend.disks = {vda, stick};
+  for (const int error : {EACCES, EPERM}) {
+    backend.error = error;
+    UpdateAllDrives();
+    // Only someone who is not root is told to become root; root is told what failed.
+    const std::string expected = RunningAsAdministrator()
+                                     ? "Cannot open /dev/sdb: " + ErrnoText(error)
+                                     : std::string(kNeedRightsText);
+    EXPECT_EQ(ui.last, expected);
+    EXPECT_EQ(InventoryAccessProblem(), expected);
+  }
+  EXPECT_EQ(AccessProblemText("/dev/sdc", EACCES, false), kNeedRightsText);
+  EXPECT_EQ(AccessProblemText("/dev/sdc", EACCES, true),
+            "Cannot open /dev/sdc: " + ErrnoText(EACCES));
+  EXPECT_EQ(AccessProblemText("/dev/sdc", EIO, false), "Cannot open /dev/sdc: " + ErrnoText(EIO));
+  ResetDiskBackends();
+  SetUi(nullptr);
 }
 
 }  // namespace

@@ -116,32 +116,56 @@ bool SectorRange(const BlockDevice* dev, int64_t SectorSize, int64_t StartSector
 
 }  // namespace
 
+namespace {
+thread_local int lastHandleError = 0;
+
+DriveHandle Failed(int error) {
+  lastHandleError = error ? error : EIO;
+  return kInvalidHandle;
+}
+
+DriveHandle OpenDriveHandle(int32_t DiskNumber, const std::string& DriveLetter, bool ForWrite,
+                            bool Lock);
+}  // namespace
+
+int DriveHandleError() { return lastHandleError; }
+
 DriveHandle GetDriveHandle(int32_t DiskNumber, const std::string& DriveLetter, bool ForWrite,
                            bool Lock) {
+  lastHandleError = 0;
+  return OpenDriveHandle(DiskNumber, DriveLetter, ForWrite, Lock);
+}
+
+namespace {
+DriveHandle OpenDriveHandle(int32_t DiskNumber, const std::string& DriveLetter, bool ForWrite,
+                            bool Lock) {
   const DiskRecord& cur = CurrentDisk();
   if (ForWrite && cur.PartitionCount != 0 && HoldsSystemLetter(cur.DriveLetters)) {
     RefuseSystemDrive("WARNING - write access to System Drive disabled!");
-    return kInvalidHandle;
+    return Failed(EPERM);
   }
   auto drive = std::make_unique<OpenDrive>();
   if (DriveLetter.empty()) {
     const std::string path = PhysicalPath(DiskNumber);
-    if (!FindNumberedDisk(DiskNumber, &drive->disk)) return kInvalidHandle;
+    if (!FindNumberedDisk(DiskNumber, &drive->disk)) return Failed(ENOENT);
     if (ForWrite && drive->disk.info.systemDisk) {
       // The disk holds something the running system uses, whatever CurrentDisk says.
       RefuseSystemDrive("WARNING - write access to System Drive disabled!");
-      return kInvalidHandle;
+      return Failed(EPERM);
     }
     int err = 0;
     drive->device = drive->disk.backend->Open(drive->disk.info, ForWrite, &err);
-    if (!drive->device) return kInvalidHandle;
+    if (!drive->device) {
+      FW_LOG("GetDriveHandle: Error " + std::to_string(err) + " could not open drive " + path);
+      return Failed(err);
+    }
     FW_LOG("GetDriveHandle: Success Open " + path +
            (ForWrite ? " for write access" : " for read access"));
     if (Lock) {
       drive->lock = ClaimDisk(drive->disk, &err);
       if (!drive->lock) {
         FW_LOG("GetDriveHandle: Error " + std::to_string(err) + " LOCK drive " + path);
-        return kInvalidHandle;
+        return Failed(err);
       }
       FW_LOG("GetDriveHandle: Success LOCK " + path);
     }
@@ -153,17 +177,17 @@ DriveHandle GetDriveHandle(int32_t DiskNumber, const std::string& DriveLetter, b
   if (c < 'A' || c > 'Z' || letter == SystemDriveLetter()) {
     FW_LOG("GetDriveHandle: WARNING: Bad DriveLetter$=" + letter + ". Please check the code!");
     RefuseSystemDrive("WARNING - access to Disk " + letter + ": disabled!");
-    return kInvalidHandle;
+    return Failed(EPERM);
   }
   const std::string path = "\\\\.\\" + letter + ":";
   VolumeLocation where;
   if (!LookupDriveLetter(letter, &where) || !FindNumberedDisk(where.DiskNumber, &drive->disk)) {
     FW_LOG("GetDriveHandle: Error " + std::to_string(ENOENT) + " could not open drive " + path);
-    return kInvalidHandle;
+    return Failed(ENOENT);
   }
   if (ForWrite && drive->disk.info.systemDisk) {
     RefuseSystemDrive("WARNING - write access to System Drive disabled!");
-    return kInvalidHandle;
+    return Failed(EPERM);
   }
   int err = 0;
   drive->device = drive->disk.backend->Open(drive->disk.info, ForWrite, &err);
@@ -172,7 +196,7 @@ DriveHandle GetDriveHandle(int32_t DiskNumber, const std::string& DriveLetter, b
           drive->device->SizeBytes() - static_cast<uint64_t>(where.StartingOffset)) {
     FW_LOG("GetDriveHandle: Error " + std::to_string(err ? err : EINVAL) +
            " could not open drive " + path);
-    return kInvalidHandle;
+    return Failed(err ? err : EINVAL);
   }
   drive->window =
       std::make_unique<WindowDevice>(*drive->device, static_cast<uint64_t>(where.StartingOffset),
@@ -191,10 +215,11 @@ DriveHandle GetDriveHandle(int32_t DiskNumber, const std::string& DriveLetter, b
              " LOCK drive " + path);
       Pause(500);
     }
-    return kInvalidHandle;
+    return Failed(err);
   }
   return Store(std::move(drive));
 }
+}  // namespace
 
 int UnmountDrive(DriveHandle handle) {
   OpenDrive* d = Find(handle);

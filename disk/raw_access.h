@@ -18,6 +18,10 @@ inline constexpr DriveHandle kInvalidHandle = -1;
 // volume lock is tried 20 times, 500 ms apart.
 DriveHandle GetDriveHandle(int32_t DiskNumber, const std::string& DriveLetter, bool ForWrite,
                            bool Lock);
+// Why the last GetDriveHandle on this thread failed: an errno value (EPERM for the system disk,
+// ENOENT for an unknown disk or letter, the system's code for a refused open or lock); 0 after a
+// success.
+int DriveHandleError();
 // Dismounts a volume (unmounts any mount of that partition); 1 or 0.
 int UnmountDrive(DriveHandle handle);
 // Releases the lock taken by GetDriveHandle; 1 or 0.

@@ -1,7 +1,7 @@
 #include <atomic>
-#include <thread>
 
 #include "app/globals.h"
+#include "app/workers.h"
 #include "disk/disk_record.h"
 #include "images/image_jobs.h"
 
@@ -46,13 +46,13 @@ void StartBackUp(int parameter) {
   if (format_op_in_progress) return;
   // Claimed here, on the UI thread, so a second press cannot start a second job meanwhile.
   format_op_in_progress = 1;
-  std::thread([parameter] { BackUp(parameter); }).detach();
+  StartWorker([parameter] { BackUp(parameter); });
 }
 
 void StartRecover(int parameter) {
   if (format_op_in_progress) return;
   format_op_in_progress = 1;
-  std::thread([parameter] { Recover(parameter); }).detach();
+  StartWorker([parameter] { Recover(parameter); });
 }
 
 namespace detail {

@@ -24,6 +24,8 @@ bool FolderIsWritable(const std::string& folder);
 std::string UserConfigFolder();
 // $XDG_RUNTIME_DIR when set, else "".
 std::string RuntimeFolder();
+// True when the process runs with the administrator's rights (root).
+bool RunningAsAdministrator();
 // The system's text for an errno value.
 std::string ErrnoText(int code);
 // Exclusive, non-blocking flock on `path` (created when missing). Returns the descriptor, or -1

@@ -5,6 +5,7 @@
 
 #include "app/globals.h"
 #include "app/log.h"
+#include "app/text.h"
 #include "app/ui.h"
 #include "platform/fat/fat_format.h"
 #include "platform/fat/mkfs_runner.h"
@@ -42,6 +43,33 @@ void ReportTransferError(int error) {
       Report(kFmtDone, 0);
       break;
   }
+}
+
+// What the engine and the tools are given, the same for the format and for the check before it.
+fat::FormatOptions EngineOptions(bool fat32, const std::string& label, uint32_t clusterSize,
+                                 uint64_t partitionStartSector, uint16_t sectorsPerTrack,
+                                 uint16_t heads) {
+  fat::FormatOptions o;
+  o.kind = fat32 ? fat::FsKind::Fat32 : fat::FsKind::Exfat;
+  o.label = label;
+  o.clusterSize = clusterSize;
+  o.partitionStartSector = partitionStartSector;
+  o.sectorsPerTrack = sectorsPerTrack ? sectorsPerTrack : 63;
+  o.heads = heads ? heads : 255;
+  return o;
+}
+
+fat::MkfsRequest ToolRequest(const std::string& fileSystem, const std::string& label,
+                             uint32_t clusterSize, uint64_t partitionStartSector,
+                             uint16_t sectorsPerTrack, uint16_t heads) {
+  fat::MkfsRequest req;
+  req.fileSystem = fileSystem;
+  req.label = label;
+  req.clusterSize = clusterSize;
+  req.partitionStartSector = partitionStartSector;
+  req.sectorsPerTrack = sectorsPerTrack ? sectorsPerTrack : 63;
+  req.heads = heads ? heads : 255;
+  return req;
 }
 
 }  // namespace
@@ -131,14 +159,9 @@ int FormatVolumeDevice(BlockDevice& volume, const std::string& FileSystemName,
   }
   if (!Report(kFmtStructureProgress)) return 0;
   if (fat32 || exfat) {
-    fat::FormatOptions o;
-    o.kind = fat32 ? fat::FsKind::Fat32 : fat::FsKind::Exfat;
-    o.label = Label;
-    o.clusterSize = ClusterSize;
+    fat::FormatOptions o =
+        EngineOptions(fat32, Label, ClusterSize, partitionStartSector, sectorsPerTrack, heads);
     o.quick = QuickFormat;
-    o.partitionStartSector = partitionStartSector;
-    o.sectorsPerTrack = sectorsPerTrack ? sectorsPerTrack : 63;
-    o.heads = heads ? heads : 255;
     int last = -1;
     o.progress = [&last](int pct) {
       if (pct == last) return FormatStatus.load() == 0;
@@ -171,14 +194,9 @@ int FormatVolumeDevice(BlockDevice& volume, const std::string& FileSystemName,
         break;
     }
   } else {
-    fat::MkfsRequest req;
-    req.fileSystem = FileSystemName;
-    req.label = Label;
+    fat::MkfsRequest req = ToolRequest(FileSystemName, Label, ClusterSize, partitionStartSector,
+                                       sectorsPerTrack, heads);
     req.quick = QuickFormat;
-    req.clusterSize = ClusterSize;
-    req.partitionStartSector = partitionStartSector;
-    req.sectorsPerTrack = sectorsPerTrack ? sectorsPerTrack : 63;
-    req.heads = heads ? heads : 255;
     req.progress = [](int pct) { return Report(kFmtProgress, static_cast<uint32_t>(pct)); };
     const fat::MkfsOutcome r = fat::RunMkfs(volume, req);
     for (const auto& line : r.output) FW_LOG(line);
@@ -191,6 +209,52 @@ int FormatVolumeDevice(BlockDevice& volume, const std::string& FileSystemName,
     }
   }
   return FormatStatus.load() == 0 ? 1 : 0;
+}
+
+std::string FormatterRefusal(uint32_t bytesPerSector, uint64_t partitionStartSector,
+                             uint64_t sectorCount, const std::string& FileSystemName,
+                             const std::string& Label, uint32_t ClusterSize,
+                             uint16_t sectorsPerTrack, uint16_t heads) {
+  const std::string size = FormatSizeText(static_cast<int64_t>(sectorCount * bytesPerSector), 0);
+  if (FileSystemName == "FAT32" || FileSystemName == "exFAT") {
+    const bool fat32 = FileSystemName == "FAT32";
+    const fat::FormatOutcome plan = fat::PlanFormat(
+        bytesPerSector, sectorCount,
+        EngineOptions(fat32, Label, ClusterSize, partitionStartSector, sectorsPerTrack, heads));
+    switch (plan.result) {
+      case fat::FormatResult::Ok:
+        return "";
+      case fat::FormatResult::BadLabel:
+        return fat32 ? "Bad label: FAT32 takes at most 11 characters: Latin letters, digits, "
+                       "spaces and ! # $ % & ' ( ) - @ ^ _ ` { } ~"
+                     : "Bad label: exFAT takes at most 11 characters, none of * ? / \\ | < > \" :";
+      case fat::FormatResult::TooSmall:
+        return "Volume is too small: " + FileSystemName + " cannot be made on " + size +
+               (fat32 ? " (it needs at least 65525 clusters)" : "");
+      case fat::FormatResult::TooBig:
+        return "Volume is too big: " + FileSystemName + " cannot address " + size;
+      case fat::FormatResult::UnsupportedClusterSize:
+        return "Unsupported cluster size: " + std::to_string(ClusterSize) + " bytes for " +
+               FileSystemName + " on sectors of " + std::to_string(bytesPerSector) + " bytes";
+      default:
+        return "Error while formatting";
+    }
+  }
+  if (FileSystemName == "NTFS" || FileSystemName == "UDF") {
+    const fat::MkfsOutcome r =
+        fat::CheckMkfs(ToolRequest(FileSystemName, Label, ClusterSize, partitionStartSector,
+                                   sectorsPerTrack, heads),
+                       sectorCount * bytesPerSector, bytesPerSector);
+    if (r.ok) return "";
+    for (const auto& line : r.output) FW_LOG(line);
+    // The tool's last line before the exit status says why.
+    const std::string tool = FileSystemName == "NTFS" ? "mkntfs" : "mkudffs";
+    std::string why = r.output.size() >= 2 ? r.output[r.output.size() - 2]
+                      : r.output.empty()   ? std::string("refused")
+                                           : r.output.back();
+    return why.rfind(tool, 0) == 0 ? why : tool + ": " + why;
+  }
+  return "Incompatible File System";
 }
 
 uint32_t VBRChecksum(const uint8_t* Sectors, uint32_t ByteCount) {

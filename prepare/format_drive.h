@@ -41,6 +41,15 @@ int FormatVolumeDevice(BlockDevice& volume, const std::string& FileSystemName,
                        const std::string& Label, bool QuickFormat, uint32_t ClusterSize,
                        uint64_t partitionStartSector, uint16_t sectorsPerTrack, uint16_t heads);
 
+// Whether the formatter would take a volume of `sectorCount` sectors of `bytesPerSector` at
+// `partitionStartSector` with this file system, label and cluster size, asked before anything is
+// written: "" when it would; otherwise the formatter's own text ("Bad label", "Volume is too
+// small", ...; for NTFS and UDF the tool's own line) with the reason.
+std::string FormatterRefusal(uint32_t bytesPerSector, uint64_t partitionStartSector,
+                             uint64_t sectorCount, const std::string& FileSystemName,
+                             const std::string& Label, uint32_t ClusterSize,
+                             uint16_t sectorsPerTrack, uint16_t heads);
+
 // Formats the volume with drive letter `Drive` ("E:") of CurrentDisk.
 int FormatDrive(const std::string& Drive, const std::string& FileSystemName,
                 const std::string& Label, bool QuickFormat, uint32_t ClusterSize);

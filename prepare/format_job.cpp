@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "app/clock.h"
@@ -15,9 +13,12 @@
 #include "app/models/jobs.h"
 #include "app/text.h"
 #include "app/ui.h"
+#include "app/workers.h"
 #include "disk/inventory.h"
 #include "disk/raw_access.h"
+#include "platform/sysinfo.h"
 #include "prepare/drive_letter.h"
+#include "prepare/format_drive.h"
 #include "prepare/format_steps.h"
 #include "prepare/partition_table.h"
 
@@ -31,8 +32,6 @@ constexpr int kFormatButton = 2;
 constexpr int kDriveList = 97;
 
 FormatOutcome g_outcome;
-std::mutex g_threadMutex;
-std::thread g_thread;
 
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -81,6 +80,14 @@ class FormatJob {
   void Fail(const std::string& why) {
     if (outcome_.failure.empty()) outcome_.failure = why;
   }
+  // A refusal before the question: the reason in the log, the status line and a box.
+  void Refuse(const std::string& why) {
+    FW_LOGP("FormatThread", "FormatThread: " + why);
+    ShowStatus("Error : " + why, 0);
+    MessageBox("Error", why, MsgButtons::Ok, MsgIcon::Warning);
+    Fail(why);
+  }
+  bool CheckBeforeTheQuestion();
   void Finish();
 
   int installData_;
@@ -90,6 +97,7 @@ class FormatJob {
   DriveHandle hLogicalVolume_ = kInvalidHandle;
   JobBootImages images_;
   SettingsRecord& s_ = Settings();
+  std::string layoutNote_;  // what the table cannot describe of the disk, told before the question
 };
 
 bool FormatJob::Checks() {
@@ -157,23 +165,49 @@ bool FormatJob::Checks() {
   images_ = JobSelectBootImages(br, s_.FileSystem);
   FW_LOGP("FormatThread", "FormatThread Boot_records$ = " + br);
 
-  // A boot partition that does not fit would make the second partition's size wrap around.
-  if (br != "Not_Format") {
+  return CheckBeforeTheQuestion();
+}
+
+// Everything that would make the job fail after the wipe and can be known before it: the layout,
+// what the formatter takes (size, sectors, label, cluster size), and write access to the disk.
+bool FormatJob::CheckBeforeTheQuestion() {
+  const DiskRecord& disk = CurrentDisk();
+  const std::string n = std::to_string(disk.DiskNumber);
+  if (s_.Boot_records != "Not_Format") {
+    // A boot partition that does not fit would make the second partition's size wrap around.
     std::string why;
-    if (!CheckPartitionLayout(disk, s_, &why)) {
-      FW_LOGP("FormatThread", "FormatThread: " + why);
-      ShowStatusFor("Error : " + why, 5000);
-      MessageBox("Error", why, MsgButtons::Ok, MsgIcon::Warning);
-      Fail(why);
+    if (!CheckPartitionLayout(disk, s_, &why, &layoutNote_)) {
+      Refuse(why);
       return false;
     }
+    if (!layoutNote_.empty()) {
+      FW_LOGP("FormatThread", "FormatThread: " + layoutNote_);
+      ShowStatusFor(layoutNote_, 2000);
+    }
+    const std::string fs = s_.FileSystem == "FAT32-LBA" ? "FAT32" : s_.FileSystem;
+    const std::string refusal = FormatterRefusal(
+        disk.BytesPerSector, static_cast<uint64_t>(FirstPartitionStart(disk, s_)),
+        static_cast<uint64_t>(FirstPartitionSectors(disk, s_)), fs, s_.VolumeLabel,
+        static_cast<uint32_t>(std::strtoul(s_.ClusterSize.c_str(), nullptr, 10)),
+        static_cast<uint16_t>(disk.SectorsPerTrack), static_cast<uint16_t>(disk.TracksPerCylinder));
+    if (!refusal.empty()) {
+      Refuse(refusal);
+      return false;
+    }
+  }
+  if (s_.Boot_records != "Not_Format" || installData_ == 1) {
+    const DriveHandle probe = GetDriveHandle(disk.DiskNumber, "", true, false);
+    if (probe == kInvalidHandle) {
+      Refuse("cannot open disk " + n + " for writing: " + ErrnoText(DriveHandleError()));
+      return false;
+    }
+    CloseHandle(probe);
   }
   return true;
 }
 
 bool FormatJob::Confirm() {
   const DiskRecord& disk = CurrentDisk();
-  const std::string summary = BuildTaskSummary(s_, installData_, TheCloverChoice(), CloverDLRev());
   const std::string device = BuildDeviceDescription(disk);
   if (disk.DriveLetters.empty() && s_.Boot_records == "Not_Format") {
     FW_LOGP("FormatThread", "Can't copy Boot Data Set Files - Dest Disk Don't Have Letter!");
@@ -181,6 +215,8 @@ bool FormatJob::Confirm() {
     Fail("the disk has no volume with a letter to copy the data set to");
     return false;
   }
+  std::string summary = BuildTaskSummary(s_, installData_, TheCloverChoice(), CloverDLRev());
+  if (!layoutNote_.empty()) summary += "Note:\t" + layoutNote_ + "\r\n";
   const MsgAnswer a =
       MessageBox("WARNING",
                  "ALL DATA ON DEVICE:\r\n" + device + "\r\nWILL BE DESTROYED.\r\n\r\n" + summary +
@@ -214,10 +250,11 @@ bool FormatJob::WriteLayout() {
   }
   hPhysicalDrive_ = GetDriveHandle(disk.DiskNumber, "", true, true);
   if (hPhysicalDrive_ == kInvalidHandle) {
+    const std::string reason = ErrnoText(DriveHandleError());
     FormatStatus = 1;
-    FW_LOGP("FormatThread", "Phase 1 Error open Disk" + n + " for write&lock");
-    ShowStatusFor("Error opening the Disk" + n + " for write&lock", 2000);
-    Fail("cannot open disk " + n + " for writing with exclusive use");
+    FW_LOGP("FormatThread", "Phase 1 Error open Disk" + n + " for write&lock: " + reason);
+    ShowStatusFor("Error opening the Disk" + n + " for write&lock: " + reason, 2000);
+    Fail("cannot open disk " + n + " for writing with exclusive use: " + reason);
     return false;
   }
   FW_LOGP("FormatThread", "Phase 1 Success open Disk" + n + " for write&lock");
@@ -292,10 +329,11 @@ bool FormatJob::FormatFirstPartition() {
   const std::string L = disk.Partitions[0].DriveLetter;
   hLogicalVolume_ = GetDriveHandle(0, L, true, true);
   if (hLogicalVolume_ == kInvalidHandle) {
-    FW_LOGP("FormatThread", "Error open volume " + L + " with lock");
-    ShowStatusFor("Error open volume " + L + " With lock", 2000);
+    const std::string reason = ErrnoText(DriveHandleError());
+    FW_LOGP("FormatThread", "Error open volume " + L + " with lock: " + reason);
+    ShowStatusFor("Error open volume " + L + " With lock: " + reason, 2000);
     FormatStatus = 1;
-    Fail("cannot open volume " + L + " with exclusive use");
+    Fail("cannot open volume " + L + " with exclusive use: " + reason);
     return false;
   }
   FW_LOGP("FormatThread", "Success open volume " + L + " with lock");
@@ -331,9 +369,10 @@ bool FormatJob::InstallBootRecords() {
   const std::string L = disk.Partitions[0].DriveLetter;
   hLogicalVolume_ = GetDriveHandle(disk.DiskNumber, L, true, true);
   if (hLogicalVolume_ == kInvalidHandle) {
-    FW_LOGP("FormatThread", "Error open volume " + L + " for PBR access");
+    const std::string reason = ErrnoText(DriveHandleError());
+    FW_LOGP("FormatThread", "Error open volume " + L + " for PBR access: " + reason);
     FormatStatus = 1;
-    Fail("cannot open volume " + L + " for the boot record");
+    Fail("cannot open volume " + L + " for the boot record: " + reason);
     return false;
   }
   FW_LOGP("FormatThread", "Success open volume " + L + " for PBR access");
@@ -490,10 +529,11 @@ void FormatJob::Finish() {
   }
   TheUi().SetControlText(kMainWindow, kFormatButton, "Format Disk");
   TheUi().SetControlEnabled(kMainWindow, kDriveList, true);
+  // The refresh keeps the job's disk selected, wherever its rows now are: a row number saved at
+  // the start may by now belong to another disk.
   UpdateAllDrives();
   if (gadgetIndexSave_ > 0) {
-    FW_LOGP("FormatThread", "Set GadgetIndexSave = " + std::to_string(gadgetIndexSave_));
-    SelectDriveListRow(gadgetIndexSave_);
+    FW_LOGP("FormatThread", "Set GadgetIndexSave = " + std::to_string(SelectedDriveListRow()));
   }
   g_outcome = outcome_;
   FormatStatus = 0;
@@ -590,16 +630,9 @@ void FormatThread(int InstallData) {
 }
 
 void StartFormatThread(int InstallData) {
-  std::lock_guard<std::mutex> lock(g_threadMutex);
   if (format_op_in_progress != 0) return;
-  if (g_thread.joinable()) g_thread.join();
   format_op_in_progress = 1;  // the job sets it again at once; no second start in between
-  g_thread = std::thread([InstallData] { FormatThread(InstallData); });
-}
-
-void JoinFormatThread() {
-  std::lock_guard<std::mutex> lock(g_threadMutex);
-  if (g_thread.joinable()) g_thread.join();
+  StartWorker([InstallData] { FormatThread(InstallData); });
 }
 
 void RegisterFormatJob() { TheJobs().StartFormat = StartFormatThread; }

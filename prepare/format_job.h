@@ -53,11 +53,9 @@ const FormatOutcome& LastFormatOutcome();
 // The worker. InstallData 1 = install a data set after the boot records.
 void FormatThread(int InstallData);
 
-// Starts FormatThread on a worker thread of its own (the Format button); joins an earlier,
-// finished worker first. Does nothing while a job runs.
+// Starts FormatThread on a worker of the process (the Format button, app/workers.h). Does nothing
+// while a job runs.
 void StartFormatThread(int InstallData);
-// Waits for a worker started by StartFormatThread (shutdown, tests).
-void JoinFormatThread();
 // Fills the Format entry of the window job table (at start-up, before the event loop).
 void RegisterFormatJob();
 

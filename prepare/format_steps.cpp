@@ -122,10 +122,11 @@ int JobFormatDrive(const std::string& L, const std::string& fileSystem, const st
 
 bool JobInstallPartitionBootRecord(DriveHandle volume, int64_t bytesPerSector,
                                    const JobBootImages& images, const std::string& fileSystem) {
-  const int n = images.PbrSectorCount;
   const int64_t B = bytesPerSector;
+  // The boot code's 512-byte blocks, in whole sectors: two sectors for exFAT on 512-byte sectors,
+  // one on larger ones (the second block then lies inside sector 0).
+  const int64_t n = (512 * images.PbrSectorCount + B - 1) / B;
   std::vector<uint8_t> readBuffer(static_cast<size_t>(B * n), 0);
-  std::vector<uint8_t> writeBuffer(static_cast<size_t>(B * n), 0);
   // Without the formatter's own fields the merged sector would describe no file system.
   if (read_sectors(volume, B, 0, n, readBuffer.data()) != B * n) {
     FW_LOG("Error read the boot sector of the new volume: PBR not written");
@@ -141,6 +142,9 @@ bool JobInstallPartitionBootRecord(DriveHandle volume, int64_t bytesPerSector,
     return false;
   }
   FW_LOG("*ReadBuffer after CopyMemory=" + Hex(reinterpret_cast<uintptr_t>(readBuffer.data()), 8));
+  // The boot code laid over the formatter's sectors: what it does not cover keeps the formatter's
+  // bytes (a zero buffer there lost the signature of the extended boot sector after it).
+  std::vector<uint8_t> writeBuffer = readBuffer;
   std::memcpy(writeBuffer.data(), merged.data(), std::min(writeBuffer.size(), merged.size()));
   bool ok = write_sectors(volume, B, 0, n, writeBuffer.data()) == B * n;
   if (!exfat && n == 1) {

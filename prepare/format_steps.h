@@ -30,7 +30,8 @@ void JobSetFirstPartitionTypeForFileSystem(DriveHandle physical, int64_t bytesPe
 // Sets the type byte of partition 1 in sector 0 to 0x0C.
 void JobSetFirstPartitionTypeLba(DriveHandle physical, int64_t bytesPerSector);
 // Reads the volume's boot sector(s), merges the chosen boot code and writes it back (for exFAT
-// also the backup region and both checksum sectors). True when every write succeeded.
+// also the backup region and both checksum sectors); the sectors keep the formatter's bytes
+// wherever the code does not reach. True when every write succeeded.
 bool JobInstallPartitionBootRecord(DriveHandle volume, int64_t bytesPerSector,
                                    const JobBootImages& images, const std::string& fileSystem);
 

@@ -150,15 +150,19 @@ int ClearMBRGPT(DriveHandle hDrive, int64_t BytesPerSector, int64_t DiskSize) {
   return 1;
 }
 
+int64_t FirstPartitionSectors(const DiskRecord& disk, const SettingsRecord& s) {
+  const int64_t n1 = FirstSize(disk, s, FirstPartitionStart(disk, s));
+  // The 32-bit count cannot describe more; the rest of a huge disk stays unused.
+  return s.MultiPartitions != 1 && n1 > kMaxSects ? kMaxSects : n1;
+}
+
 PartitionTableBytes BuildPartitionTable(const DiskRecord& disk, const SettingsRecord& s) {
   PartitionTableBytes pt{};
   const uint32_t spt = disk.SectorsPerTrack ? disk.SectorsPerTrack : 1;
   const int64_t total = TotalSectors(disk);
   const int64_t p1 = FirstPartitionStart(disk, s);
-  int64_t n1 = FirstSize(disk, s, p1);
-  int64_t e1 = s.MultiPartitions == 1 ? p1 + n1 : disk.GeometrySectors;
-  // The 32-bit count cannot describe more; the rest of a huge disk stays unused.
-  if (s.MultiPartitions != 1 && n1 > kMaxSects) n1 = kMaxSects;
+  const int64_t n1 = FirstPartitionSectors(disk, s);
+  const int64_t e1 = s.MultiPartitions == 1 ? p1 + n1 : disk.GeometrySectors;
   const ChsFields start0 = ChsOf(p1, spt, p1);
   const ChsFields end0 = ChsOf(e1 - 1, spt, e1);
   FillEntry(pt.data(), 0x80, start0, end0, static_cast<uint32_t>(p1), static_cast<uint32_t>(n1));

@@ -39,6 +39,9 @@ ChsFields ChsOf(int64_t x, uint32_t sectorsPerTrack, int64_t limitValue);
 // (or is not a number).
 int64_t FirstPartitionStart(const DiskRecord& disk, const SettingsRecord& s);
 
+// The sector count of partition 1 as the table will hold it (cut to 2^32 - 1 on a huge disk).
+int64_t FirstPartitionSectors(const DiskRecord& disk, const SettingsRecord& s);
+
 // False, with a message for the user, when the layout cannot be written: no room left for
 // partition 2, or a boot partition that does not fit the disk or the 32-bit sector fields. A disk
 // of more than 2^32 sectors is accepted; the last partition is then clamped to what the fields

@@ -10,6 +10,7 @@
 #include "app/models/window_host.h"
 #include "app/models/window_model.h"
 #include "app/settings.h"
+#include "app/text.h"
 #include "app/ui.h"
 
 namespace fw {
@@ -17,6 +18,7 @@ namespace {
 
 using namespace cfg_ctl;
 constexpr int W = kConfigWindow;
+constexpr size_t kLabelCharacters = 11;
 
 void Enable(int control, bool on) { TheUi().SetControlEnabled(W, control, on); }
 void EnableAll(std::initializer_list<int> controls, bool on) {
@@ -129,7 +131,7 @@ void OpenConfigWindow() {
     w.SetChecked(W, kBootClover, true);
   }
   // 5. Label and the three lists.
-  TheUi().SetControlText(W, kVolumeLabel, s.VolumeLabel.substr(0, 11));
+  TheUi().SetControlText(W, kVolumeLabel, CutToCharacters(s.VolumeLabel, kLabelCharacters));
   const WindowModel model = ConfigWindowModel();
   w.SelectComboItem(W, kFileSystemList,
                     IndexOf(model.Find(kFileSystemList)->items, s.FileSystem, 2));
@@ -189,7 +191,9 @@ void ConfigControl(int control) {
       SetBootRecords("Not_Format");
       break;
     case kVolumeLabel:
-      s.VolumeLabel = TheUi().ControlText(W, kVolumeLabel).substr(0, 11);
+      // Whole characters, as many as a label holds; whether the file system takes them is the
+      // format job's question, asked before anything is written.
+      s.VolumeLabel = CutToCharacters(TheUi().ControlText(W, kVolumeLabel), kLabelCharacters);
       FW_LOG_MAIN("VolumeLabel$=" + s.VolumeLabel);
       break;
     case kPartitionSize: {
@@ -243,7 +247,9 @@ void ConfigControl(int control) {
       if (TheJobs().CheckCloverLastRev) {
         TheJobs().CheckCloverLastRev(1);
       } else {
-        ShowStatus("Clover revision check is not available in this build", 0);
+        // In a box over this window: the main window's status line is hidden behind it.
+        MessageBox("Information", "Clover revision check is not available in this build",
+                   MsgButtons::Ok, MsgIcon::Information);
       }
       break;
     case kCloverRepo:

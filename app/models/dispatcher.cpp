@@ -20,7 +20,7 @@ bool Busy() { return format_op_in_progress.load() == 1; }
 
 void NotAvailable(const std::string& what) {
   FW_LOG_MAIN(what + " is not available in this build");
-  ShowStatus(what + " is not available in this build", 0);
+  ShowNote(what + " is not available in this build", 0);
 }
 
 // Calls a starter of the job table, or says that the job is missing.
@@ -146,14 +146,8 @@ void Dispatcher::MainControl(int control) {
       }
       break;
     case main_ctl::kRefresh:
-      if (!Busy()) {
-        const int row = TheWindows().SelectedDriveRow();
-        RefreshDriveTree();
-        if (row != -1) {
-          TheWindows().SelectDriveRow(row);
-          if (jobs.SetCurrentDisk) jobs.SetCurrentDisk(row);
-        }
-      }
+      // The inventory keeps the selected disk when it is still there, and the tree shows it.
+      if (!Busy()) RefreshDriveTree();
       break;
     case main_ctl::kDriveTree:
       // The user picked a row of the tree.
@@ -289,8 +283,8 @@ void Dispatcher::Close(int window) {
       // A disk write must never be cut off: the close box is refused like Exit and Quit.
       if (Busy()) {
         FW_LOG_MAIN("Close of the main window refused: a job is running");
-        ShowStatus("A job is running: cancel it or let it finish before closing",
-                   LastStatusPercent());
+        ShowNote("A job is running: cancel it or let it finish before closing",
+                 LastStatusPercent());
       } else {
         quit_ = true;
       }

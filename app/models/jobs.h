@@ -20,6 +20,7 @@ namespace fw {
 struct DriveTreeRow {
   std::string text;          // "Disk 1: Kingston DataTraveler 3.0 (14.4 GB)" and the like
   bool isPartition = false;  // drawn indented under the disk row above it, with the partition icon
+  bool selected = false;     // the row the next job uses; the tree shows it selected
 };
 
 struct Jobs {
@@ -36,6 +37,8 @@ struct Jobs {
 
   // Disk inventory.
   std::function<void()> UpdateAllDrives;
+  // The rows of the drive tree; the one marked selected is the row the next job uses (also after
+  // a refresh, which keeps a disk that is still there).
   std::function<std::vector<DriveTreeRow>()> DriveTreeRows;
   // The user selected row `row` of the drive tree (-1: none); copies that disk into CurrentDisk.
   std::function<void(int)> SetCurrentDisk;

@@ -46,17 +46,6 @@ static MsgAnswer Affirmative(MsgButtons b) {
   return MsgAnswer::Ok;
 }
 
-static MsgAnswer Negative(MsgButtons b) {
-  switch (b) {
-    case MsgButtons::Ok:
-      return MsgAnswer::Ok;
-    case MsgButtons::YesNo:
-      return MsgAnswer::No;
-    default:
-      return MsgAnswer::Cancel;
-  }
-}
-
 MsgAnswer ConsoleUi::MessageBox(const std::string& title, const std::string& text,
                                 MsgButtons buttons, MsgIcon) {
   EndLine();
@@ -73,7 +62,7 @@ MsgAnswer ConsoleUi::MessageBox(const std::string& title, const std::string& tex
   if (!IsTerminal(in_)) {
     std::fprintf(out_, "(no terminal to ask: answered Cancel; pass --yes to confirm)\n");
     std::fflush(out_);
-    return Negative(buttons);
+    return SafeAnswer(buttons);
   }
   const char* prompt = buttons == MsgButtons::OkCancel      ? "[o]k / [c]ancel? "
                        : buttons == MsgButtons::RetryCancel ? "[r]etry / [c]ancel? "
@@ -83,7 +72,7 @@ MsgAnswer ConsoleUi::MessageBox(const std::string& title, const std::string& tex
     std::fputs(prompt, out_);
     std::fflush(out_);
     char buffer[64];
-    if (!std::fgets(buffer, sizeof buffer, in_)) return Negative(buttons);
+    if (!std::fgets(buffer, sizeof buffer, in_)) return SafeAnswer(buttons);
     char c = buffer[0] | 0x20;
     if (c == 'y' && (buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel))
       return MsgAnswer::Yes;

@@ -167,32 +167,56 @@ bool MakeExfatLabel(const std::string& in, std::u16string& label) {
   return true;
 }
 
-FormatOutcome FormatFat32(BlockDevice& dev, const FormatOptions& o) {
-  FormatOutcome out;
-  const uint32_t S = dev.SectorSize();
-  const uint64_t N = dev.SectorCount();
+// Where everything of a FAT32 volume goes; PlanFat32 fills it or says why it cannot.
+struct Fat32Layout {
   std::string label;
-  if (!MakeFat32Label(o.label, label)) return {FormatResult::BadLabel};
-  if (S < 512 || S > 4096 || !IsPowerOfTwo(S)) return {FormatResult::UnsupportedClusterSize};
-  uint32_t cluster = o.clusterSize ? o.clusterSize : std::max(DefaultFat32ClusterSize(N * S), S);
+  uint32_t S = 0, cluster = 0, spc = 0;
+  uint64_t N = 0, reserved = 0, fatSectors = 0, dataStart = 0, clusters = 0;
+};
+
+FormatResult PlanFat32(uint32_t S, uint64_t N, const FormatOptions& o, Fat32Layout& L) {
+  if (!MakeFat32Label(o.label, L.label)) return FormatResult::BadLabel;
+  if (S < 512 || S > 4096 || !IsPowerOfTwo(S)) return FormatResult::UnsupportedClusterSize;
+  const uint32_t cluster =
+      o.clusterSize ? o.clusterSize : std::max(DefaultFat32ClusterSize(N * S), S);
   if (!IsPowerOfTwo(cluster) || cluster < S || cluster > 65536 || cluster / S > 128)
-    return {FormatResult::UnsupportedClusterSize};
-  if (N > 0xFFFFFFFFull || o.partitionStartSector > 0xFFFFFFFFull) return {FormatResult::TooBig};
+    return FormatResult::UnsupportedClusterSize;
+  if (N > 0xFFFFFFFFull || o.partitionStartSector > 0xFFFFFFFFull) return FormatResult::TooBig;
   const uint32_t spc = cluster / S;
   const uint64_t align = std::max<uint64_t>(1, kMiB / S);
   uint64_t reserved = 32;
-  if (N <= reserved + 2) return {FormatResult::TooSmall};
+  if (N <= reserved + 2) return FormatResult::TooSmall;
   const uint64_t clustersEst = (N - reserved) / spc;
   const uint64_t fatSectors = RoundUp((clustersEst + 2) * 4, S) / S;
   uint64_t dataStart = reserved + 2 * fatSectors;
   const uint64_t pad = (align - (o.partitionStartSector + dataStart) % align) % align;
   reserved += pad;
   dataStart += pad;
-  if (reserved > 0xFFFF) return {FormatResult::TooBig};
-  if (dataStart >= N) return {FormatResult::TooSmall};
+  if (reserved > 0xFFFF) return FormatResult::TooBig;
+  if (dataStart >= N) return FormatResult::TooSmall;
   const uint64_t clusters = (N - dataStart) / spc;
-  if (clusters < 65525) return {FormatResult::TooSmall};
-  if (clusters > 0x0FFFFFF4) return {FormatResult::TooBig};
+  L.clusters = clusters;
+  if (clusters < 65525) return FormatResult::TooSmall;
+  if (clusters > 0x0FFFFFF4) return FormatResult::TooBig;
+  L.S = S;
+  L.N = N;
+  L.cluster = cluster;
+  L.spc = spc;
+  L.reserved = reserved;
+  L.fatSectors = fatSectors;
+  L.dataStart = dataStart;
+  return FormatResult::Ok;
+}
+
+FormatOutcome FormatFat32(BlockDevice& dev, const FormatOptions& o) {
+  FormatOutcome out;
+  Fat32Layout L;
+  out.result = PlanFat32(dev.SectorSize(), dev.SectorCount(), o, L);
+  if (out.result != FormatResult::Ok) return out;
+  const uint32_t S = L.S, spc = L.spc, cluster = L.cluster;
+  const uint64_t N = L.N, reserved = L.reserved, fatSectors = L.fatSectors, dataStart = L.dataStart,
+                 clusters = L.clusters;
+  const std::string& label = L.label;
   out.clusterSize = cluster;
   out.clusterCount = clusters;
 
@@ -282,37 +306,69 @@ FormatOutcome FormatFat32(BlockDevice& dev, const FormatOptions& o) {
   return out;
 }
 
-FormatOutcome FormatExfat(BlockDevice& dev, const FormatOptions& o) {
-  FormatOutcome out;
-  const uint32_t S = dev.SectorSize();
-  const uint64_t N = dev.SectorCount();
+// Where everything of an exFAT volume goes; PlanExfat fills it or says why it cannot.
+struct ExfatLayout {
   std::u16string label;
-  if (!MakeExfatLabel(o.label, label)) return {FormatResult::BadLabel};
-  if (S < 512 || S > 4096 || !IsPowerOfTwo(S)) return {FormatResult::UnsupportedClusterSize};
+  std::vector<uint8_t> upcase;
+  uint32_t S = 0, cluster = 0, spc = 0;
+  uint64_t N = 0, fatOffset = 0, fatLength = 0, heapOffset = 0, clusters = 0, bitmapBytes = 0,
+           bitmapClusters = 0, upcaseClusters = 0, used = 0;
+};
+
+FormatResult PlanExfat(uint32_t S, uint64_t N, const FormatOptions& o, ExfatLayout& L) {
+  if (!MakeExfatLabel(o.label, L.label)) return FormatResult::BadLabel;
+  if (S < 512 || S > 4096 || !IsPowerOfTwo(S)) return FormatResult::UnsupportedClusterSize;
   const uint32_t cluster =
       o.clusterSize ? o.clusterSize : std::max(DefaultExfatClusterSize(N * S), S);
   if (!IsPowerOfTwo(cluster) || cluster < S || cluster > 32 * kMiB)
-    return {FormatResult::UnsupportedClusterSize};
-  if (N * S < kMiB) return {FormatResult::TooSmall};
+    return FormatResult::UnsupportedClusterSize;
+  if (N * S < kMiB) return FormatResult::TooSmall;
   const uint32_t spc = cluster / S;
   const uint64_t align = std::max<uint64_t>(1, kMiB / S);
   const uint64_t heapAlign = std::max<uint64_t>(align, spc);
   const uint64_t start = o.partitionStartSector;
   const uint64_t fatOffset = RoundUp(start + 24, align) - start;
-  if (fatOffset >= N) return {FormatResult::TooSmall};
+  if (fatOffset >= N) return FormatResult::TooSmall;
   const uint64_t clustersEst = (N - fatOffset) / spc;
   const uint64_t fatLength = RoundUp((clustersEst + 2) * 4, S) / S;
   const uint64_t heapOffset = RoundUp(start + fatOffset + fatLength, heapAlign) - start;
   if (heapOffset >= N || fatLength > 0xFFFFFFFFull || heapOffset > 0xFFFFFFFFull)
-    return {FormatResult::TooSmall};
+    return FormatResult::TooSmall;
   const uint64_t clusters = (N - heapOffset) / spc;
-  if (clusters > 0xFFFFFFF5ull) return {FormatResult::TooBig};
-  const std::vector<uint8_t> upcase = CompressedUpCaseTable();
+  L.clusters = clusters;
+  if (clusters > 0xFFFFFFF5ull) return FormatResult::TooBig;
+  L.upcase = CompressedUpCaseTable();
   const uint64_t bitmapBytes = (clusters + 7) / 8;
   const uint64_t bitmapClusters = std::max<uint64_t>(1, RoundUp(bitmapBytes, cluster) / cluster);
-  const uint64_t upcaseClusters = RoundUp(upcase.size(), cluster) / cluster;
+  const uint64_t upcaseClusters = RoundUp(L.upcase.size(), cluster) / cluster;
   const uint64_t used = bitmapClusters + upcaseClusters + 1;
-  if (clusters < used + 1) return {FormatResult::TooSmall};
+  if (clusters < used + 1) return FormatResult::TooSmall;
+  L.S = S;
+  L.N = N;
+  L.cluster = cluster;
+  L.spc = spc;
+  L.fatOffset = fatOffset;
+  L.fatLength = fatLength;
+  L.heapOffset = heapOffset;
+  L.bitmapBytes = bitmapBytes;
+  L.bitmapClusters = bitmapClusters;
+  L.upcaseClusters = upcaseClusters;
+  L.used = used;
+  return FormatResult::Ok;
+}
+
+FormatOutcome FormatExfat(BlockDevice& dev, const FormatOptions& o) {
+  FormatOutcome out;
+  ExfatLayout L;
+  out.result = PlanExfat(dev.SectorSize(), dev.SectorCount(), o, L);
+  if (out.result != FormatResult::Ok) return out;
+  const uint32_t S = L.S, spc = L.spc, cluster = L.cluster;
+  const uint64_t N = L.N, fatOffset = L.fatOffset, fatLength = L.fatLength,
+                 heapOffset = L.heapOffset, clusters = L.clusters, bitmapBytes = L.bitmapBytes,
+                 bitmapClusters = L.bitmapClusters, upcaseClusters = L.upcaseClusters,
+                 used = L.used, start = o.partitionStartSector;
+  const std::u16string& label = L.label;
+  const std::vector<uint8_t>& upcase = L.upcase;
   out.clusterSize = cluster;
   out.clusterCount = clusters;
   const uint32_t bitmapCluster = 2;
@@ -418,6 +474,22 @@ FormatOutcome FormatExfat(BlockDevice& dev, const FormatOptions& o) {
 }
 
 }  // namespace
+
+FormatOutcome PlanFormat(uint32_t sectorSize, uint64_t sectorCount, const FormatOptions& options) {
+  FormatOutcome out;
+  if (options.kind == FsKind::Fat32) {
+    Fat32Layout L;
+    out.result = PlanFat32(sectorSize, sectorCount, options, L);
+    out.clusterSize = L.cluster;
+    out.clusterCount = L.clusters;
+  } else {
+    ExfatLayout L;
+    out.result = PlanExfat(sectorSize, sectorCount, options, L);
+    out.clusterSize = L.cluster;
+    out.clusterCount = L.clusters;
+  }
+  return out;
+}
 
 FormatOutcome FormatVolume(BlockDevice& volume, const FormatOptions& options) {
   return options.kind == FsKind::Fat32 ? FormatFat32(volume, options)

@@ -45,6 +45,11 @@ struct FormatOutcome {
 
 FormatOutcome FormatVolume(BlockDevice& volume, const FormatOptions& options);
 
+// What FormatVolume would answer for a volume of `sectorCount` sectors of `sectorSize`, without
+// touching any: Ok with the cluster size and count, or the refusal (BadLabel, TooSmall, TooBig,
+// UnsupportedClusterSize; clusterCount then holds the count where it was reached).
+FormatOutcome PlanFormat(uint32_t sectorSize, uint64_t sectorCount, const FormatOptions& options);
+
 // Offsets of the boot sector the formatter writes (the fields other code merges around).
 inline constexpr size_t kFat32BootCodeOffset = 90;
 inline constexpr size_t kExfatBootCodeOffset = 120;

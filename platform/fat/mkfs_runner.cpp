@@ -24,38 +24,38 @@ int RunTool(const std::vector<std::string>& argv, std::vector<std::string>& outp
   return r.exitCode;
 }
 
-}  // namespace
+// A sparse scratch file in the temporary folder, removed again when done.
+struct Scratch {
+  int fd = -1;
+  std::string path;
+  ~Scratch() {
+    if (fd < 0) return;
+    close(fd);
+    unlink(path.c_str());
+  }
+};
 
-MkfsOutcome RunMkfs(BlockDevice& volume, const MkfsRequest& r) {
-  MkfsOutcome out;
+// Runs the tool for `r` into a scratch file of `size` bytes with sectors of `S`; false (with the
+// reason in out.output) when the scratch cannot be made or the tool refuses.
+bool MakeInScratch(const MkfsRequest& r, uint64_t size, uint32_t S, Scratch& scratch,
+                   MkfsOutcome& out) {
   const bool ntfs = r.fileSystem == "NTFS";
   const std::string tool = FindProgram(ntfs ? "mkntfs" : "mkudffs");
   if (tool.empty()) {
     out.output.push_back(std::string(ntfs ? "mkntfs" : "mkudffs") + " not found");
-    return out;
+    return false;
   }
   const char* tmp = std::getenv("TMPDIR");
-  std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/flashwright-mkfs-XXXXXX";
-  const int fd = mkstemp(path.data());
-  if (fd < 0) {
+  scratch.path = std::string(tmp && *tmp ? tmp : "/tmp") + "/flashwright-mkfs-XXXXXX";
+  scratch.fd = mkstemp(scratch.path.data());
+  if (scratch.fd < 0) {
     out.output.push_back("cannot create a scratch file");
-    return out;
+    return false;
   }
-  struct Cleanup {
-    int fd;
-    std::string path;
-    ~Cleanup() {
-      close(fd);
-      unlink(path.c_str());
-    }
-  } cleanup{fd, path};
-  const uint64_t size = volume.SizeBytes();
-  if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+  if (ftruncate(scratch.fd, static_cast<off_t>(size)) != 0) {
     out.output.push_back("cannot size the scratch file");
-    return out;
+    return false;
   }
-  if (r.progress && !r.progress(0)) return out;
-  const uint32_t S = volume.SectorSize();
   std::vector<std::string> argv = {tool};
   if (ntfs) {
     argv.insert(argv.end(),
@@ -68,12 +68,31 @@ MkfsOutcome RunMkfs(BlockDevice& volume, const MkfsRequest& r) {
     argv.insert(argv.end(), {"--media-type=hd", "--blocksize=" + std::to_string(S)});
     if (!r.label.empty()) argv.push_back("--label=" + r.label);
   }
-  argv.push_back(path);
+  argv.push_back(scratch.path);
   const int status = RunTool(argv, out.output);
   if (status != 0) {
     out.output.push_back(tool + " exit status " + std::to_string(status));
-    return out;
+    return false;
   }
+  return true;
+}
+
+}  // namespace
+
+MkfsOutcome CheckMkfs(const MkfsRequest& request, uint64_t sizeBytes, uint32_t sectorSize) {
+  MkfsOutcome out;
+  Scratch scratch;
+  out.ok = MakeInScratch(request, sizeBytes, sectorSize, scratch, out);
+  return out;
+}
+
+MkfsOutcome RunMkfs(BlockDevice& volume, const MkfsRequest& r) {
+  MkfsOutcome out;
+  if (r.progress && !r.progress(0)) return out;
+  const uint64_t size = volume.SizeBytes();
+  Scratch scratch;
+  if (!MakeInScratch(r, size, volume.SectorSize(), scratch, out)) return out;
+  const int fd = scratch.fd;
   if (r.progress && !r.progress(50)) return out;
 
   // Copy the written extents; zero the gaps near both ends (old signatures) and, for a full

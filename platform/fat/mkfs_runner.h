@@ -32,4 +32,8 @@ struct MkfsOutcome {
 
 MkfsOutcome RunMkfs(BlockDevice& volume, const MkfsRequest& request);
 
+// Runs the same tool with the same arguments on a scratch file of `sizeBytes` only, so that a
+// size or label the tool refuses is known before any volume is touched. ok, or the tool's output.
+MkfsOutcome CheckMkfs(const MkfsRequest& request, uint64_t sizeBytes, uint32_t sectorSize);
+
 }  // namespace fw::fat

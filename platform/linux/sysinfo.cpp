@@ -108,6 +108,8 @@ std::string RuntimeFolder() {
   return r && *r ? r : "";
 }
 
+bool RunningAsAdministrator() { return ::geteuid() == 0; }
+
 std::string ErrnoText(int code) {
   char buffer[256];
   // GNU strerror_r returns the text, which may or may not live in the buffer.

@@ -28,6 +28,7 @@
 #include <QStyle>
 #include <QStyleFactory>
 #include <QThread>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 #include <mutex>
@@ -269,7 +270,15 @@ std::unique_ptr<TaskbarProgress> NewLauncherTaskbar() {
   return std::make_unique<LauncherTaskbar>();
 }
 
-QtFrontEnd::QtFrontEnd() : taskbar_(NewLauncherTaskbar()) {}
+QtFrontEnd::QtFrontEnd() : taskbar_(NewLauncherTaskbar()), noteTimer_(new QTimer(this)) {
+  noteTimer_->setSingleShot(true);
+  connect(noteTimer_, &QTimer::timeout, this, [this] {
+    if (!heldText_) return;
+    const std::string text = *heldText_;
+    heldText_.reset();
+    SetStatus(text, status_ ? status_->percent_ : 0);
+  });
+}
 
 QtFrontEnd::~QtFrontEnd() {
   SetUi(nullptr);
@@ -285,6 +294,10 @@ QtFrontEnd::~QtFrontEnd() {
 
 const std::string& QtFrontEnd::StatusText() const { return status_->text_; }
 int QtFrontEnd::StatusPercent() const { return status_->percent_; }
+
+void QtFrontEnd::EndQuestions() {
+  OnUi(this, [this] { questionsEnded_ = true; });
+}
 
 void QtFrontEnd::Dispatch(const UiEvent& event) {
   dispatcher_.Handle(event);
@@ -462,12 +475,28 @@ void QtFrontEnd::Build(int window, QWidget* host) {
 
 bool QtFrontEnd::HasMainWindow() const { return main_ != nullptr; }
 
-void QtFrontEnd::ShowStatus(const std::string& text, int percent) {
-  Post(this, [this, text, percent] {
-    if (!status_) return;
+void QtFrontEnd::SetStatus(const std::string& text, int percent) {
+  if (!status_) return;
+  if (noteTimer_->isActive()) {
+    heldText_ = text;
+    status_->Set(status_->text_, percent);
+  } else {
     status_->Set(text, percent);
-    NoteStatusPercent(percent);
-    if (taskbar_) ApplyStatusToTaskbar(*taskbar_, percent);
+  }
+  NoteStatusPercent(percent);
+  if (taskbar_) ApplyStatusToTaskbar(*taskbar_, percent);
+}
+
+void QtFrontEnd::ShowStatus(const std::string& text, int percent) {
+  Post(this, [this, text, percent] { SetStatus(text, percent); });
+}
+
+void QtFrontEnd::ShowNote(const std::string& text, int percent) {
+  Post(this, [this, text, percent] {
+    noteTimer_->stop();
+    heldText_.reset();
+    SetStatus(text, percent);
+    noteTimer_->start(kNoteMs);
   });
 }
 
@@ -482,6 +511,10 @@ QWidget* QtFrontEnd::DialogParent() const {
 MsgAnswer QtFrontEnd::MessageBox(const std::string& title, const std::string& text,
                                  MsgButtons buttons, MsgIcon icon) {
   return OnUi(this, [&] {
+    if (questionsEnded_) {
+      FW_LOG("The program is ending: " + title + " answered without asking: " + text);
+      return SafeAnswer(buttons);
+    }
     QMessageBox box(DialogParent());
     box.setWindowTitle(Q(title));
     box.setText(Q(text));
@@ -531,9 +564,7 @@ MsgAnswer QtFrontEnd::MessageBox(const std::string& title, const std::string& te
         return MsgAnswer::Retry;
       default:
         // Esc or the close box: the safe answer.
-        return buttons == MsgButtons::Ok      ? MsgAnswer::Ok
-               : buttons == MsgButtons::YesNo ? MsgAnswer::No
-                                              : MsgAnswer::Cancel;
+        return SafeAnswer(buttons);
     }
   });
 }
@@ -559,6 +590,7 @@ QString Filters(const std::vector<FileFilter>& filters, QString* selected = null
 std::string QtFrontEnd::OpenFileChooser(const std::string& title, const std::string& defaultPath,
                                         const std::vector<FileFilter>& filters) {
   return OnUi(this, [&] {
+    if (questionsEnded_) return std::string();
     QString selected;
     const QString list = Filters(filters, &selected);
     return S(QFileDialog::getOpenFileName(DialogParent(), Q(title), Q(defaultPath), list,
@@ -569,6 +601,7 @@ std::string QtFrontEnd::OpenFileChooser(const std::string& title, const std::str
 std::string QtFrontEnd::SaveFileChooser(const std::string& title, const std::string& defaultPath,
                                         const std::vector<FileFilter>& filters) {
   return OnUi(this, [&] {
+    if (questionsEnded_) return std::string();
     QString selected;
     QFileDialog dialog(DialogParent(), Q(title), QString(), Filters(filters, &selected));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -583,6 +616,7 @@ std::string QtFrontEnd::SaveFileChooser(const std::string& title, const std::str
 
 std::string QtFrontEnd::FolderChooser(const std::string& title, const std::string& initial) {
   return OnUi(this, [&] {
+    if (questionsEnded_) return std::string();
     return S(QFileDialog::getExistingDirectory(DialogParent(), Q(title), Q(initial)));
   });
 }
@@ -606,7 +640,7 @@ void QtFrontEnd::SetControlText(int window, int control, const std::string& text
     } else if (auto* c = qobject_cast<QComboBox*>(w)) {
       c->setCurrentIndex(c->findText(Q(text)));
     } else if (control == main_ctl::kStatus && window == kMainWindow && status_) {
-      status_->Set(text, status_->percent_);
+      SetStatus(text, status_->percent_);
     }
   });
 }
@@ -653,6 +687,7 @@ void QtFrontEnd::RebuildTree() {
   t->clear();
   if (!TheJobs().DriveTreeRows) return;
   QTreeWidgetItem* disk = nullptr;
+  QTreeWidgetItem* selected = nullptr;
   for (const DriveTreeRow& row : TheJobs().DriveTreeRows()) {
     QTreeWidgetItem* item = nullptr;
     if (row.isPartition && disk) {
@@ -663,8 +698,14 @@ void QtFrontEnd::RebuildTree() {
     }
     item->setText(0, Q(row.text));
     item->setIcon(0, Image(row.isPartition ? 6 : 5));
+    if (row.selected) selected = item;
   }
   t->expandAll();
+  // The row the next job uses is the one the user sees selected.
+  if (selected) {
+    t->setCurrentItem(selected);
+    t->scrollToItem(selected);
+  }
 }
 
 namespace {
@@ -834,6 +875,7 @@ void QtFrontEnd::PostEvent(const UiEvent& event) {
 std::string QtFrontEnd::InputText(const std::string& title, const std::string& prompt,
                                   const std::string& defaultText) {
   return OnUi(this, [&] {
+    if (questionsEnded_) return std::string();
     bool ok = false;
     const QString t = QInputDialog::getText(DialogParent(), Q(title), Q(prompt), QLineEdit::Normal,
                                             Q(defaultText), &ok);

@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ class QMainWindow;
 class QMenu;
 class QAction;
 class QTreeWidget;
+class QTimer;
 
 namespace fw::qt {
 
@@ -48,11 +50,16 @@ class QtFrontEnd : public QObject, public Ui, public WindowHost {
   Dispatcher& TheDispatcher() { return dispatcher_; }
   // Tests keep their event loop running after a Quit.
   bool exitLoopOnQuit = true;
+  // The program is ending: from now on message boxes get their safe answer (SafeAnswer) and
+  // choosers and prompts return "" without showing anything, so that no worker waits for a user
+  // who has gone.
+  void EndQuestions();
   const std::string& StatusText() const;
   int StatusPercent() const;
 
   // Ui
   void ShowStatus(const std::string& text, int percent) override;
+  void ShowNote(const std::string& text, int percent) override;
   bool HasMainWindow() const override;
   MsgAnswer MessageBox(const std::string& title, const std::string& text, MsgButtons buttons,
                        MsgIcon icon) override;
@@ -95,6 +102,8 @@ class QtFrontEnd : public QObject, public Ui, public WindowHost {
   };
   void Build(int window, QWidget* host);
   void RebuildTree();
+  // The status line on the UI thread: the text (held back while a note is up) and the bar.
+  void SetStatus(const std::string& text, int percent);
   QWidget* DialogParent() const;
 
   Dispatcher dispatcher_;
@@ -104,6 +113,9 @@ class QtFrontEnd : public QObject, public Ui, public WindowHost {
   QMenu* latestClover_ = nullptr;
   std::map<int, QAction*> actions_;
   std::unique_ptr<TaskbarProgress> taskbar_;
+  bool questionsEnded_ = false;
+  QTimer* noteTimer_ = nullptr;          // runs while a note is up
+  std::optional<std::string> heldText_;  // the newest status text that came meanwhile
 };
 
 }  // namespace fw::qt

@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/block_device.h"
 #include "platform/fat/fat_format.h"
@@ -115,6 +116,16 @@ TEST_P(JudgesTest, ToolsAcceptTheVolumeAndReadTheFilesBack) {
   o.clusterSize = c.cluster;
   o.partitionStartSector = kMiB / c.sector;
   ASSERT_EQ(FormatVolume(*dev, o).result, FormatResult::Ok);
+  if (!fat32) {
+    // Every extended boot sector of both boot regions (1..8, 13..20) ends in AA550000h; the
+    // checkers do not look there, the boot code relies on it.
+    std::vector<uint8_t> region(24 * c.sector);
+    ASSERT_EQ(dev->ReadAt(0, region.data(), region.size()), static_cast<int64_t>(region.size()));
+    for (uint32_t e : {1, 2, 3, 4, 5, 6, 7, 8, 13, 14, 15, 16, 17, 18, 19, 20}) {
+      const uint8_t* end = region.data() + (e + 1) * c.sector - 4;
+      EXPECT_TRUE(end[0] == 0 && end[1] == 0 && end[2] == 0x55 && end[3] == 0xAA) << "sector " << e;
+    }
+  }
   std::string out;
   // The fresh volume first, then with the tree on it.
   EXPECT_EQ(Shell(std::string(fat32 ? "fsck.fat -n " : "fsck.exfat -n ") + image_, out), 0) << out;

@@ -3,7 +3,9 @@
 // fsck.exfat, mtools and 7-Zip. Only the Ui is replaced, by one that records and answers.
 #include "prepare/format_job.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +30,7 @@
 #include "disk/inventory.h"
 #include "platform/imagedisk/image_disk.h"
 #include "platform/linux/block_backend.h"
+#include "platform/sysinfo.h"
 #include "platform/volume_files.h"
 #include "prepare/format_steps.h"
 
@@ -242,42 +245,62 @@ TEST_F(FormatJobTest, CloverFat32LbaTwoPartitionsWithLocalDataSet) {
   EXPECT_EQ(format_op_in_progress.load(), 0);
 }
 
-TEST_F(FormatJobTest, CloverExfatOn4096ByteSectors) {
-  const fs::path img = MakeDisk(512 * MiB, 4096);
-  const fs::path zip = MakeDataSetZip();
-  SettingsRecord& s = Settings();
-  s.Boot_records = "Clover";
-  s.FileSystem = "exFAT";
-  s.StartLBASector = "4096";
-  s.MultiPartitions = 0;
-  s.InstallDataSet = "Local";
-  TheCloverChoice() = {zip.string(), "5151"};
-  Run();
-  ASSERT_TRUE(LastFormatOutcome().ok) << LastFormatOutcome().failure;
-  const Slot p1 = SlotOf(img, 0);
-  EXPECT_EQ(p1.start, 4096u);
-  EXPECT_EQ(p1.type, 0x07);
-  EXPECT_EQ(int64_t{p1.start} + p1.count, 512 * MiB / 4096);
-  EXPECT_EQ(SlotOf(img, 1).count, 0u);
-  const fs::path part = ExtractPartition(img, 4096);
-  int st = 0;
-  const std::string fsck = Shell("fsck.exfat -n " + part.string(), &st);
-  EXPECT_EQ(st, 0) << fsck;
-  // 7-Zip reads no exFAT here: read the files back through the program's own volume access.
-  UpdateAllDrives();
-  ASSERT_TRUE(SelectImage());
-  const DriveHandle h = GetDriveHandle(CurrentDisk().DiskNumber,
-                                       CurrentDisk().Partitions[0].DriveLetter, false, false);
-  ASSERT_NE(h, kInvalidHandle);
-  {
-    std::unique_ptr<VolumeFiles> files = OpenVolumeFiles(*DeviceForHandle(h));
-    ASSERT_TRUE(files);
-    std::string plist;
-    EXPECT_TRUE(files->ReadFile("EFI/CLOVER/config.plist", plist));
-    EXPECT_EQ(plist.size(), 5015u);
-    EXPECT_TRUE(files->Exists(".fseventsd/no_log"));
+TEST_F(FormatJobTest, CloverExfatOn512And4096ByteSectors) {
+  for (const int64_t S : {512, 4096}) {
+    SCOPED_TRACE(S);
+    const fs::path img = MakeDisk(512 * MiB, static_cast<uint32_t>(S));
+    const fs::path zip = MakeDataSetZip();
+    SettingsRecord& s = Settings();
+    s.Boot_records = "Clover";
+    s.FileSystem = "exFAT";
+    s.StartLBASector = "4096";
+    s.MultiPartitions = 0;
+    s.InstallDataSet = "Local";
+    s.VolumeLabel = "ФЛЕШКА";  // exFAT takes it
+    TheCloverChoice() = {zip.string(), "5151"};
+    Run();
+    ASSERT_TRUE(LastFormatOutcome().ok) << LastFormatOutcome().failure;
+    const Slot p1 = SlotOf(img, 0);
+    EXPECT_EQ(p1.start, 4096u);
+    EXPECT_EQ(p1.type, 0x07);
+    EXPECT_EQ(int64_t{p1.start} + p1.count, 512 * MiB / S);
+    EXPECT_EQ(SlotOf(img, 1).count, 0u);
+    const fs::path part = ExtractPartition(img, static_cast<uint32_t>(S));
+    int st = 0;
+    const std::string fsck = Shell("fsck.exfat -n " + part.string(), &st);
+    EXPECT_EQ(st, 0) << fsck;
+    // Both boot regions: the loader's code in place, and every extended boot sector (1..8, 13..20)
+    // ends in the signature AA550000h.
+    const std::vector<uint8_t> code = JobSelectBootImages("Clover", "exFAT").PbrImage;
+    ASSERT_EQ(code.size(), 1024u);
+    for (const int64_t base : {0, 12}) {
+      const auto region = ReadBytes(part, base * S, 12 * S);
+      EXPECT_TRUE(std::equal(code.begin() + 120, code.begin() + 510, region.begin() + 120));
+      // The code's second block: volume sector 1 on 512-byte sectors, else inside sector 0.
+      EXPECT_TRUE(std::equal(code.begin() + 512, code.end(), region.begin() + 512));
+      for (int64_t e = 1; e <= 8; ++e) {
+        EXPECT_EQ(Le32(region, static_cast<size_t>((e + 1) * S - 4)), 0xAA550000u)
+            << "sector " << base + e;
+      }
+    }
+    // 7-Zip reads no exFAT here: read the files back through the program's own volume access.
+    UpdateAllDrives();
+    ASSERT_TRUE(SelectImage());
+    const DriveHandle h = GetDriveHandle(CurrentDisk().DiskNumber,
+                                         CurrentDisk().Partitions[0].DriveLetter, false, false);
+    ASSERT_NE(h, kInvalidHandle);
+    {
+      std::unique_ptr<VolumeFiles> files = OpenVolumeFiles(*DeviceForHandle(h));
+      ASSERT_TRUE(files);
+      std::string plist;
+      EXPECT_TRUE(files->ReadFile("EFI/CLOVER/config.plist", plist));
+      EXPECT_EQ(plist.size(), 5015u);
+      EXPECT_TRUE(files->Exists(".fseventsd/no_log"));
+    }
+    CloseHandle(h);
+    DetachAllImageDisks();
+    fs::remove(img);
   }
-  CloseHandle(h);
 }
 
 TEST_F(FormatJobTest, FreeDosForcesFat32LbaAndInstallsItsFilesEvenWithoutDataSet) {
@@ -338,6 +361,138 @@ TEST_F(FormatJobTest, RefusalsAndCancelLeaveTheDiskUntouchedAndNeverSayAllDone) 
   EXPECT_EQ(ReadBytes(img, 0, 1 * MiB), before);
   EXPECT_EQ(FormatStatus.load(), 0);
   EXPECT_EQ(OpenHandleCount(), 0);
+}
+
+// What the formatter would refuse is known before the question: the job says so with the
+// formatter's own text and the disk, files and all, stays as it was.
+TEST_F(FormatJobTest, ForeseeableRefusalsComeBeforeTheQuestionAndLeaveTheDiskAlone) {
+  const fs::path img = MakeDisk(64 * MiB);
+  Settings().Boot_records = "Windows";
+  Settings().FileSystem = "FAT32";
+  Settings().MultiPartitions = 0;
+  Run();  // an existing volume, with files on it
+  ASSERT_TRUE(LastFormatOutcome().ok) << LastFormatOutcome().failure;
+  const fs::path zip = MakeDataSetZip();
+  Settings().Boot_records = "Not_Format";
+  Settings().InstallDataSet = "Local";
+  TheCloverChoice() = {zip.string(), "5151"};
+  Run();
+  ASSERT_TRUE(LastFormatOutcome().ok) << LastFormatOutcome().failure;
+  const auto before = ReadBytes(img, 0, 64 * MiB);
+
+  struct Case {
+    const char* bootRecords;
+    const char* fileSystem;
+    std::string label;
+    int bootSize;  // MB of partition 1 (0: the whole disk)
+    const char* refusal;
+  };
+  const std::string longLabel(200, 'L');
+  for (const Case& c : {Case{"Windows", "FAT32", "ABCDEFGHIJKLM", 0, "Bad label"},
+                        Case{"Clover", "FAT32-LBA", "ФЛЕШКА", 0, "Bad label"},
+                        Case{"Clover", "exFAT", "ABCDEFGHIJKLM", 0, "Bad label"},
+                        Case{"Clover", "exFAT", "A:B", 0, "Bad label"},
+                        Case{"Windows", "FAT32", "OK", 32, "Volume is too small"},
+                        Case{"Windows", "NTFS", longLabel, 0, "mkntfs: "},
+                        Case{"Windows", "UDF", longLabel, 0, "mkudffs: "}}) {
+    SCOPED_TRACE(std::string(c.fileSystem) + " " + c.label);
+    SettingsRecord& s = Settings();
+    s.Boot_records = c.bootRecords;
+    s.FileSystem = c.fileSystem;
+    s.VolumeLabel = c.label;
+    s.MultiPartitions = c.bootSize ? 1 : 0;
+    s.BootPartitionSize = c.bootSize ? c.bootSize : 64;
+    s.InstallDataSet = "Not_Install";
+    ui_.boxes.clear();
+    ui_.statuses.clear();
+    Run();
+    EXPECT_FALSE(LastFormatOutcome().ok);
+    EXPECT_FALSE(LastFormatOutcome().ran);
+    EXPECT_EQ(LastFormatOutcome().failure.rfind(c.refusal, 0), 0u) << LastFormatOutcome().failure;
+    ASSERT_FALSE(ui_.boxes.empty());
+    EXPECT_EQ(ui_.boxes.back(), "Error|" + LastFormatOutcome().failure);
+    for (const std::string& box : ui_.boxes) EXPECT_EQ(box.rfind("WARNING|", 0), std::string::npos);
+    EXPECT_TRUE(ui_.Saw("Error : " + LastFormatOutcome().failure));
+    EXPECT_FALSE(AllDone());
+    EXPECT_TRUE(ReadBytes(img, 0, 64 * MiB) == before);
+  }
+  EXPECT_EQ(OpenHandleCount(), 0);
+}
+
+// A disk the job cannot write to is refused before the question, with the system's reason; a
+// claim that fails after it names the reason as well.
+TEST_F(FormatJobTest, NoWriteAccessIsToldBeforeTheQuestionWithTheSystemsReason) {
+  const fs::path img = MakeDisk(64 * MiB);
+  std::ofstream(img, std::ios::binary | std::ios::in | std::ios::out).write("MARK", 4);
+  const auto before = ReadBytes(img, 0, 1 * MiB);
+  SettingsRecord& s = Settings();
+  s.Boot_records = "Windows";
+  s.FileSystem = "FAT32";
+  s.MultiPartitions = 0;
+  int st = 0;
+  // Root writes through file modes: an immutable file refuses even root (where the file system
+  // and the container allow the flag; the claim below is checked anyway).
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    Shell("chattr +i " + img.string(), &st);
+  } else {
+    fs::permissions(img, fs::perms::owner_read);
+  }
+  if (st == 0) {
+    Run();
+    if (root) Shell("chattr -i " + img.string());
+    fs::permissions(img, fs::perms::owner_read | fs::perms::owner_write);
+    const int error = root ? EPERM : EACCES;
+    EXPECT_FALSE(LastFormatOutcome().ran);
+    EXPECT_EQ(LastFormatOutcome().failure, "cannot open disk " +
+                                               std::to_string(CurrentDisk().DiskNumber) +
+                                               " for writing: " + ErrnoText(error));
+    for (const std::string& box : ui_.boxes) EXPECT_EQ(box.rfind("WARNING|", 0), std::string::npos);
+    EXPECT_EQ(ReadBytes(img, 0, 1 * MiB), before);
+  } else {
+    std::printf("chattr +i is refused here: the read-only case is not run\n");
+  }
+
+  // Another program holds the image: the claim after the question fails, and says why.
+  const int holder = ::open(img.c_str(), O_RDONLY);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  ui_.statuses.clear();
+  Run();
+  ::close(holder);
+  const std::string n = std::to_string(CurrentDisk().DiskNumber);
+  EXPECT_EQ(LastFormatOutcome().failure,
+            "cannot open disk " + n + " for writing with exclusive use: " + ErrnoText(EWOULDBLOCK));
+  EXPECT_TRUE(ui_.Saw("Error opening the Disk" + n + " for write&lock: " + ErrnoText(EWOULDBLOCK)));
+  EXPECT_EQ(ReadBytes(img, 0, 1 * MiB), before);
+  EXPECT_EQ(OpenHandleCount(), 0);
+}
+
+// On a disk of more than 2^32 sectors the table ends the last partition at 2^32 - 1: the user is
+// told in the status line and in the question, before anything is written.
+TEST_F(FormatJobTest, ADiskBeyondTheTablesReachIsToldBeforeAnythingIsWritten) {
+  const int64_t bytes = ((int64_t{1} << 32) + 2048) * 512;
+  const fs::path img = MakeDisk(bytes);
+  SettingsRecord& s = Settings();
+  s.Boot_records = "Windows";
+  s.FileSystem = "FAT32";
+  s.MultiPartitions = 0;
+  ui_.answer = [](const std::string& title, const std::string&) {
+    return title == "WARNING" ? MsgAnswer::Cancel : MsgAnswer::Ok;
+  };
+  Run();
+  const std::string note = "The disk has " + std::to_string(bytes / 512) +
+                           " sectors; an MBR partition table describes at most 4294967295, so "
+                           "the last partition ends there";
+  EXPECT_TRUE(ui_.Saw(note));
+  ASSERT_FALSE(ui_.boxes.empty());
+  EXPECT_NE(ui_.boxes.back().find("FS:\tFAT32\r\n\r\nNote:\t" + note + "\r\n\r\nTo Continue"),
+            std::string::npos)
+      << ui_.boxes.back();
+  EXPECT_FALSE(LastFormatOutcome().ran);
+  const auto zeros = std::vector<uint8_t>(1 * MiB, 0);
+  EXPECT_EQ(ReadBytes(img, 0, 1 * MiB), zeros);
+  EXPECT_EQ(ReadBytes(img, bytes - 1 * MiB, 1 * MiB), zeros);
 }
 
 TEST_F(FormatJobTest, CancelInsideTheFormatStopsTheJob) {

@@ -36,7 +36,9 @@
 #include "app/models/window_host.h"
 #include "app/models/window_model.h"
 #include "app/settings.h"
+#include "app/workers.h"
 #include "disk/inventory.h"
+#include "modal_watchdog.h"
 #include "platform/imagedisk/image_disk.h"
 #include "platform/linux/block_backend.h"
 #include "platform/qt/qt_front_end.h"
@@ -87,6 +89,8 @@ class GuiTest : public ::testing::Test {
  protected:
   void SetUp() override {
     App();
+    watchdog = std::make_unique<ModalWatchdog>(
+        [](const QString& text) { ADD_FAILURE() << "unexpected window: " << text.toStdString(); });
     TheJobs() = Jobs{};
     Settings() = SettingsRecord{};
     format_op_in_progress = 0;
@@ -115,6 +119,7 @@ class GuiTest : public ::testing::Test {
   std::unique_ptr<QtFrontEnd> front;
   UrlCatcher catcher;
   int saves = 0;
+  std::unique_ptr<ModalWatchdog> watchdog;
 };
 
 TEST_F(GuiTest, MainWindowDrawsItsModel) {
@@ -262,6 +267,29 @@ TEST_F(GuiTest, ConfigurationWindowEditsTheSettings) {
   EXPECT_EQ(front->Window(kConfigWindow), nullptr);
 }
 
+// The label field counts characters, not bytes: a Cyrillic label is kept whole.
+TEST_F(GuiTest, VolumeLabelFieldKeepsWholeCharacters) {
+  // Typed key by key, as a keyboard with that layout sends them.
+  auto type = [](QWidget* w, const QString& text) {
+    for (const QChar c : text) {
+      QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+  };
+  Settings().VolumeLabel = "ФЛЕШКА-ДИСК-1";  // 13 characters, from the settings file
+  front->MenuAction(menu_item::kConfiguration)->trigger();
+  auto* label = Ctl<QLineEdit>(*front, kConfigWindow, cfg_ctl::kVolumeLabel);
+  EXPECT_EQ(label->text().toStdString(), "ФЛЕШКА-ДИСК");
+  label->selectAll();
+  type(label, QString::fromUtf8("ФЛЕШКА"));
+  EXPECT_EQ(Settings().VolumeLabel, "ФЛЕШКА");
+  label->selectAll();
+  type(label, QString::fromUtf8("ЖЖЖЖЖЖЖЖЖЖЖЖ"));  // 12: the field takes 11
+  EXPECT_EQ(Settings().VolumeLabel, "ЖЖЖЖЖЖЖЖЖЖЖ");
+  label->selectAll();
+  QTest::keyClicks(label, "ABCDEFGHIJKLM");
+  EXPECT_EQ(Settings().VolumeLabel, "ABCDEFGHIJK");
+}
+
 TEST_F(GuiTest, AboutWindowAndHyperlinks) {
   front->MenuAction(menu_item::kAbout)->trigger();
   QWidget* about = front->Window(kAboutWindow);
@@ -383,7 +411,7 @@ TEST_F(GuiTest, FormatButtonPreparesAnImageDiskAndAnswersItsBoxes) {
   for (int i = 0; i < 3000 && (format_op_in_progress != 0 || titles.size() < 2); ++i) {
     QTest::qWait(10);
   }
-  JoinFormatThread();
+  JoinWorkers();
   QApplication::processEvents();
   EXPECT_EQ(titles, (std::vector<std::string>{"Warning", "WARNING"}));
   EXPECT_TRUE(LastFormatOutcome().ok) << LastFormatOutcome().failure;
@@ -399,6 +427,155 @@ TEST_F(GuiTest, FormatButtonPreparesAnImageDiskAndAnswersItsBoxes) {
   DetachAllImageDisks();
   QFile::remove(QString::fromStdString(img));
   SetPausesEnabled(true);
+}
+
+// The tree always shows the row the next job will use: a refresh (the Refresh button, a device
+// event, the fixed-disks option, the end of a job) keeps the disk that is still there, and
+// otherwise shows row 0 selected.
+TEST_F(GuiTest, TheTreeShowsTheDiskTheNextJobUses) {
+  DefaultBlockBackend().SetOnlyDevices({"/"});
+  SetPausesEnabled(false);
+  WireJobs();
+  const std::string base =
+      QDir::tempPath().toStdString() + "/fw-gui-sel-" + std::to_string(::getpid()) + "-";
+  for (const char* name : {"a.img", "b.img", "c.img"}) {
+    ASSERT_EQ(CreateImageFile(base + name, 64 << 20), 1);
+  }
+  ASSERT_EQ(AttachImageDisk(base + "a.img", 512), 1);
+  ASSERT_EQ(AttachImageDisk(base + "b.img", 512), 1);
+  front->Dispatch({kMainWindow, UiEventKind::Refresh, 0});
+  auto* tree = Ctl<QTreeWidget>(*front, kMainWindow, main_ctl::kDriveTree);
+  auto shown = [&] {
+    QApplication::processEvents();
+    QTreeWidgetItem* item = tree->currentItem();
+    return item && item->isSelected() ? item->text(0).toStdString() : std::string("(none)");
+  };
+  auto used = [] { return SetCurrentDisk() ? CurrentDisk().ProductId : std::string("(none)"); };
+  // Nothing picked yet: row 0 is the disk a job would take, and the tree says so.
+  EXPECT_NE(shown().find("a.img"), std::string::npos) << shown();
+  EXPECT_NE(used().find("a.img"), std::string::npos);
+
+  QTreeWidgetItem* b = nullptr;
+  for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+    if (tree->topLevelItem(i)->text(0).contains("b.img")) b = tree->topLevelItem(i);
+  }
+  ASSERT_NE(b, nullptr);
+  tree->setCurrentItem(b);
+  EXPECT_NE(used().find("b.img"), std::string::npos);
+
+  // A device event after a new image: B stays.
+  ASSERT_EQ(AttachImageDisk(base + "c.img", 512), 1);
+  front->Dispatch({kMainWindow, UiEventKind::Refresh, 0});
+  EXPECT_NE(shown().find("b.img"), std::string::npos) << shown();
+  EXPECT_NE(used().find("b.img"), std::string::npos);
+  // The Refresh button and the fixed-disks option.
+  QTest::mouseClick(Ctl<QPushButton>(*front, kMainWindow, main_ctl::kRefresh), Qt::LeftButton);
+  EXPECT_NE(shown().find("b.img"), std::string::npos) << shown();
+  front->MenuAction(menu_item::kConfiguration)->trigger();
+  QTest::mouseClick(Ctl<QCheckBox>(*front, kConfigWindow, cfg_ctl::kFixedDisks), Qt::LeftButton);
+  QTest::mouseClick(Ctl<QPushButton>(*front, kConfigWindow, cfg_ctl::kOk), Qt::LeftButton);
+  EXPECT_NE(shown().find("b.img"), std::string::npos) << shown();
+  EXPECT_NE(used().find("b.img"), std::string::npos);
+
+  // A format of B: its new partition row appears under it, and B is still the one shown.
+  Settings().Boot_records = "Windows";
+  Settings().FileSystem = "FAT32";
+  Settings().MultiPartitions = 0;
+  QTimer answers;
+  QObject::connect(&answers, &QTimer::timeout, [] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      box->button(QMessageBox::Ok)->click();
+    }
+  });
+  answers.start(20);
+  QTest::mouseClick(Ctl<QPushButton>(*front, kMainWindow, main_ctl::kFormat), Qt::LeftButton);
+  JoinWorkers([] { QTest::qWait(10); });
+  ASSERT_TRUE(LastFormatOutcome().ok) << LastFormatOutcome().failure;
+  EXPECT_NE(shown().find("b.img"), std::string::npos) << shown();
+  EXPECT_EQ(tree->currentItem()->childCount(), 1);
+  EXPECT_NE(used().find("b.img"), std::string::npos);
+
+  // B goes away: row 0 is shown, and it is what a job would use.
+  QFile::remove(QString::fromStdString(base + "b.img"));
+  front->Dispatch({kMainWindow, UiEventKind::Refresh, 0});
+  EXPECT_EQ(tree->currentItem(), tree->topLevelItem(0));
+  EXPECT_NE(shown().find("a.img"), std::string::npos) << shown();
+  EXPECT_NE(used().find("a.img"), std::string::npos);
+  DetachAllImageDisks();
+  for (const char* name : {"a.img", "c.img"}) QFile::remove(QString::fromStdString(base + name));
+  SetPausesEnabled(true);
+}
+
+// A refusal or a result stays readable: the worker's next status line waits for the 2 s the
+// program gives its status texts (the bar still moves meanwhile), the refresh's "Select the USB
+// Flash Drive" waits too, and Check Now answers in a box over the Configuration window.
+TEST_F(GuiTest, RefusalsAndResultsStayReadable) {
+  using namespace std::chrono;
+  // A job that reports every 20 ms.
+  format_op_in_progress = 1;
+  std::atomic<bool> stop{false};
+  std::thread job([&] {
+    for (int i = 0; !stop; ++i) {
+      fw::ShowStatus("Copy " + std::to_string(i % 100) + "%", i % 100 + 1);
+      std::this_thread::sleep_for(milliseconds(20));
+    }
+  });
+  QTest::qWait(100);
+  front->Window(kMainWindow)->close();
+  const std::string refusal = "A job is running: cancel it or let it finish before closing";
+  const auto refused = steady_clock::now();
+  QApplication::processEvents();
+  EXPECT_EQ(front->StatusText(), refusal);
+  const int percent = front->StatusPercent();
+  QTest::qWait(400);
+  EXPECT_EQ(front->StatusText(), refusal);
+  EXPECT_NE(front->StatusPercent(), percent);  // the bar goes on
+  while (front->StatusText() == refusal && steady_clock::now() - refused < seconds(5)) {
+    QTest::qWait(20);
+  }
+  EXPECT_GE(steady_clock::now() - refused, milliseconds(1900));
+  EXPECT_EQ(front->StatusText().rfind("Copy ", 0), 0u) << front->StatusText();
+  stop = true;
+  job.join();
+  QTest::qWait(kNoteMs + 100);  // the job's last lines are shown before the next part
+  format_op_in_progress = 0;
+
+  // Eject missing from the build, then the refresh that follows it.
+  TheJobs().UpdateAllDrives = [] { fw::ShowStatus("Select the USB Flash Drive, please", -1); };
+  QTest::mouseClick(Ctl<QPushButton>(*front, kMainWindow, main_ctl::kEject), Qt::LeftButton);
+  EXPECT_EQ(front->StatusText(), "Eject is not available in this build");
+  QTest::qWait(400);
+  EXPECT_EQ(front->StatusText(), "Eject is not available in this build");
+  QTest::qWait(1800);
+  EXPECT_EQ(front->StatusText(), "Select the USB Flash Drive, please");
+
+  // Check Now, with the Configuration window in front.
+  front->MenuAction(menu_item::kConfiguration)->trigger();
+  QString boxText;
+  QWidget* boxParent = nullptr;
+  QTimer::singleShot(0, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      boxText = box->text();
+      boxParent = box->parentWidget();
+      box->button(QMessageBox::Ok)->click();
+    }
+  });
+  QTest::mouseClick(Ctl<QPushButton>(*front, kConfigWindow, cfg_ctl::kCheckNow), Qt::LeftButton);
+  EXPECT_EQ(boxText.toStdString(), "Clover revision check is not available in this build");
+  EXPECT_EQ(boxParent, front->Window(kConfigWindow));
+}
+
+// No test waits forever: a box that nobody answers, even one opened inside another timer's call,
+// is closed and named.
+TEST_F(GuiTest, WatchdogClosesAWindowNobodyAnswersAndNamesIt) {
+  QStringList seen;
+  ModalWatchdog quick([&](const QString& text) { seen << text; }, 300);
+  QTimer::singleShot(
+      0, [] { QMessageBox::warning(nullptr, "Replace", "The file exists. Replace it?"); });
+  for (int i = 0; i < 500 && seen.isEmpty(); ++i) QTest::qWait(10);
+  EXPECT_EQ(seen, QStringList{"Replace: The file exists. Replace it?"});
+  QTest::qWait(50);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 TEST_F(GuiTest, MainWindowPlacementFollowsAndUpdatesTheSettings) {

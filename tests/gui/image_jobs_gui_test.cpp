@@ -10,7 +10,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -31,7 +33,10 @@
 #include "app/models/jobs.h"
 #include "app/models/window_model.h"
 #include "app/settings.h"
+#include "app/workers.h"
+#include "disk/inventory.h"
 #include "images/image_transfer.h"
+#include "modal_watchdog.h"
 #include "platform/imagedisk/image_disk.h"
 #include "platform/linux/block_backend.h"
 #include "platform/qt/qt_front_end.h"
@@ -121,6 +126,13 @@ class StatusRecorder final : public Ui {
     front_.SetComboItems(w, c, items, sel);
   }
   void DriveListChanged() override { front_.DriveListChanged(); }
+  void ShowNote(const std::string& text, int percent) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      lines_.push_back(text);
+    }
+    front_.ShowNote(text, percent);
+  }
 
  private:
   Ui& front_;
@@ -136,6 +148,8 @@ class ImageJobsGui : public ::testing::Test {
  protected:
   void SetUp() override {
     App();
+    watchdog = std::make_unique<ModalWatchdog>(
+        [](const QString& text) { ADD_FAILURE() << "unexpected window: " << text.toStdString(); });
     DefaultBlockBackend().SetOnlyDevices({"/"});
     SetPausesEnabled(false);
     TheJobs() = Jobs{};
@@ -180,8 +194,9 @@ class ImageJobsGui : public ::testing::Test {
     QObject::connect(&answers, &QTimer::timeout, [this] { Answer(); });
   }
   void TearDown() override {
-    answers.stop();
     gate = true;
+    JoinWorkers([] { QTest::qWait(10); });
+    answers.stop();
     SetTransferTimerForTesting({});
     SetUi(front.get());
     recorder.reset();
@@ -194,7 +209,7 @@ class ImageJobsGui : public ::testing::Test {
     SetPausesEnabled(true);
   }
 
-  // The refresh at the end of every run clears the selection: pick partition 1 again.
+  // Picks partition 1 in the tree, as the user does (a refresh keeps it selected).
   void SelectPartition() {
     QApplication::processEvents();
     auto* tree = qobject_cast<QTreeWidget*>(front->Control(kMainWindow, main_ctl::kDriveTree));
@@ -207,11 +222,18 @@ class ImageJobsGui : public ::testing::Test {
   void Answer() {
     QWidget* modal = QApplication::activeModalWidget();
     if (auto* d = qobject_cast<QFileDialog*>(modal)) {
+      if (d != chooser) {
+        chooser = d;
+        offered = d->selectedFiles().value(0);
+      }
+      // What a user types into the name field. selectFile alone leaves the field as it is once
+      // the field has the focus, and the chooser would return the file it offered.
+      d->selectFile(chosen);
+      if (auto* name = d->findChild<QLineEdit*>("fileNameEdit")) name->setText(chosen);
+      if (d->selectedFiles().value(0) != chosen) return;  // not ready yet: the next tick
       seen << "chooser " + d->windowTitle();
       filter = d->selectedNameFilter();
       filters = d->nameFilters();
-      offered = d->selectedFiles().value(0);
-      d->selectFile(chosen);
       // Qt's own replace question would open inside this timer call, where it cannot be
       // answered; the test means "replace" anyway.
       d->setOption(QFileDialog::DontConfirmOverwrite);
@@ -254,8 +276,10 @@ class ImageJobsGui : public ::testing::Test {
   std::unique_ptr<StatusRecorder> recorder;
   QString dir, disk, chosen, typed, filter, offered;
   QStringList filters, seen;
+  QPointer<QFileDialog> chooser;
   QTimer answers;
   std::atomic<bool> gate{false};
+  std::unique_ptr<ModalWatchdog> watchdog;
 };
 
 TEST_F(ImageJobsGui, BackupThenRestoreFromTheButtons) {
@@ -326,7 +350,7 @@ TEST_F(ImageJobsGui, CancelButtonsStopTheCopyAfterOneChunk) {
   gate = true;
   ASSERT_TRUE(WaitForEnd(main_ctl::kBackup, "Backup"));
   EXPECT_TRUE(Contains(recorder->Lines(), "Backup Cancelled"));
-  EXPECT_EQ(QFileInfo(chosen).size(), 16 * MiB);
+  EXPECT_EQ(QFileInfo(chosen).size(), 16 * MiB) << seen.join(" | ").toStdString();
   EXPECT_EQ(CancelMainThread.load(), 0);
 
   // Restore: only part of the image is written, so the entry keeps its old type and length.
@@ -384,6 +408,13 @@ TEST_F(ImageJobsGui, NewAndAttachedImagesJoinTheDriveTree) {
   QTest::qWait(100);
   EXPECT_TRUE(seen.contains("chooser Attach Disk Image")) << seen.join(" | ").toStdString();
   EXPECT_EQ(tree->topLevelItemCount(), before + 2) << seen.join(" | ").toStdString();
+  // Partition 1 of the first image, picked in SetUp, is still the row shown and used.
+  ASSERT_NE(tree->currentItem(), nullptr);
+  EXPECT_EQ(tree->currentItem(), tree->topLevelItem(0)->child(0));
+  EXPECT_TRUE(tree->currentItem()->isSelected());
+  ASSERT_EQ(SetCurrentDisk(), 1);
+  EXPECT_EQ(CurrentDisk().SelectedPartition, 1);
+  EXPECT_EQ(CurrentDisk().ProductId, "disk.img");
 }
 
 }  // namespace

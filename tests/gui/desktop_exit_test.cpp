@@ -1,0 +1,125 @@
+// The desktop program ends cleanly on every exit path: each run formats (or starts to format) an
+// image from the Format button in a process of its own (fw_gui_desktop_runner) and leaves through
+// Exit, Esc, the close box or the end of the session. The process must end with status 0, with its
+// settings saved: a worker thread still running or never joined when main returns aborts it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "platform/imagedisk/image_disk.h"
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ProgramRun {
+  int status = -1;  // waitpid status
+  std::string output;
+};
+
+class DesktopExitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("fw-desktop-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    fs::permissions(dir_, fs::perms::owner_all);  // it is the runner's XDG_RUNTIME_DIR too
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Runs the scenario with a disk image of `bytes`; a run that takes over 90 s is killed.
+  ProgramRun RunScenario(const std::string& scenario, int64_t bytes) {
+    EXPECT_EQ(CreateImageFile((dir_ / "disk.img").string(), bytes), 1);
+    const std::string out = (dir_ / "out.txt").string();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      if (::chdir(dir_.c_str()) != 0) ::_exit(126);
+      const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(fd, 1);
+      ::dup2(fd, 2);
+      // Only the image: no disk of this machine is listed.
+      ::setenv("FLASHWRIGHT_BLOCK_DEVICES", "", 1);
+      ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+      ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+      ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+      ::execl(FW_GUI_RUNNER, FW_GUI_RUNNER, scenario.c_str(), dir_.c_str(),
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ProgramRun run;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    while (::waitpid(pid, &run.status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &run.status, 0);
+        ADD_FAILURE() << scenario << " did not end within 90 s";
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::ifstream in(out);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    run.output = ss.str();
+    return run;
+  }
+  bool SettingsSaved() const { return fs::exists(dir_ / "flashwright.ini"); }
+
+  fs::path dir_;
+};
+
+bool ExitedCleanly(const ProgramRun& r) {
+  return WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0;
+}
+
+std::string Describe(const ProgramRun& r) {
+  std::string s = WIFEXITED(r.status)     ? "exit status " + std::to_string(WEXITSTATUS(r.status))
+                  : WIFSIGNALED(r.status) ? "signal " + std::to_string(WTERMSIG(r.status))
+                                          : "status " + std::to_string(r.status);
+  return s + "\n" + r.output;
+}
+
+TEST_F(DesktopExitTest, ExitEscapeAndCloseBoxAfterAFormatEndTheProgramCleanly) {
+  struct Case {
+    const char* scenario;
+    const char* outcome;
+  };
+  for (const Case c : {Case{"format-exit", "outcome ran=1 ok=1 failure=\n"},
+                       Case{"cancel-escape",
+                            "outcome ran=0 ok=0 failure=the disk is not a USB disk "
+                            "and the warning was cancelled\n"},
+                       Case{"format-close", "outcome ran=1 ok=1 failure=\n"}}) {
+    SCOPED_TRACE(c.scenario);
+    const ProgramRun r = RunScenario(c.scenario, 64 << 20);
+    EXPECT_TRUE(ExitedCleanly(r)) << Describe(r);
+    EXPECT_NE(r.output.find("job ended"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(c.outcome), std::string::npos) << r.output;
+    EXPECT_TRUE(SettingsSaved());
+    fs::remove(dir_ / "flashwright.ini");
+  }
+}
+
+TEST_F(DesktopExitTest, EndOfSessionDuringAFormatStopsTheJobAndEndsCleanly) {
+  const ProgramRun r = RunScenario("term-during-format", int64_t{1} << 30);
+  EXPECT_TRUE(ExitedCleanly(r)) << Describe(r);
+  EXPECT_NE(r.output.find("session ends while the job runs"), std::string::npos) << r.output;
+  // The job saw the cancel and ended through its own end sequence.
+  EXPECT_NE(r.output.find("outcome ran=1 ok=0 failure=cancelled"), std::string::npos) << r.output;
+  EXPECT_TRUE(SettingsSaved());
+}
+
+}  // namespace
+}  // namespace fw
