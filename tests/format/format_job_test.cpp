@@ -438,6 +438,47 @@ TEST_F(FormatJobTest, CancelDuringTheDataSetLeavesACleanVolumeReportedNotInstall
   EXPECT_EQ(OpenHandleCount(), 0);
 }
 
+// A data set with an entry whose CRC proves wrong is not installed: the job says so, and the
+// entry leaves nothing on a clean volume.
+TEST_F(FormatJobTest, DataSetWithAWrongCrcIsReportedNotInstalled) {
+  const fs::path img = MakeDisk(128 * MiB);
+  const fs::path zip = dir_ / "Clover-5151-X64.zip";
+  std::ofstream(dir_ / "mk.py") << "import zipfile,sys\n"
+                                   "z=zipfile.ZipFile(sys.argv[1],'w',zipfile.ZIP_STORED)\n"
+                                   "z.writestr('EFI/CLOVER/config.plist','<plist/>')\n"
+                                   "z.writestr('EFI/BOOT/BOOTX64.efi',b'BROKEN-PAYLOAD'*500)\n"
+                                   "z.close()\n"
+                                   "d=open(sys.argv[1],'rb').read()\n"
+                                   "i=d.find(b'BROKEN-PAYLOAD')\n"
+                                   "open(sys.argv[1],'wb').write(d[:i]+b'X'+d[i+1:])\n";
+  int st = 0;
+  Shell("python3 " + (dir_ / "mk.py").string() + " " + zip.string(), &st);
+  ASSERT_EQ(st, 0);
+  SettingsRecord& s = Settings();
+  s.Boot_records = "Clover";
+  s.FileSystem = "FAT32";
+  s.MultiPartitions = 0;
+  s.InstallDataSet = "Local";
+  TheCloverChoice() = {zip.string(), "5151"};
+  Run();
+  EXPECT_FALSE(LastFormatOutcome().ok);
+  EXPECT_FALSE(LastFormatOutcome().dataSetInstalled);
+  EXPECT_FALSE(AllDone());
+  EXPECT_TRUE(ui_.Saw("Clover Data set files Not Installed"));
+  bool counted = false;
+  for (const std::string& text : ui_.statuses)
+    counted |=
+        text.rfind("Extracted (1/2) files to ", 0) == 0 &&
+        text.find(":\\; 1 of 2 entries not written (0 refused, 1 failed)") != std::string::npos;
+  EXPECT_TRUE(counted);
+  const fs::path part = ExtractPartition(img, 512);
+  const std::string fsck = Shell("fsck.fat -n " + part.string(), &st);
+  EXPECT_EQ(st, 0) << fsck;
+  EXPECT_NE(Shell("mtype -i " + part.string() + " ::/EFI/CLOVER/config.plist"), "");
+  EXPECT_NE((Shell("mdir -i " + part.string() + " ::/EFI/BOOT/BOOTX64.efi", &st), st), 0);
+  EXPECT_EQ(OpenHandleCount(), 0);
+}
+
 TEST_F(FormatJobTest, AlignmentsAndTheWindowsChoiceKeepTheFormattersBootSector) {
   const fs::path img = MakeDisk(160 * MiB);
   const JobBootImages images = JobSelectBootImages("Windows", "FAT32");
