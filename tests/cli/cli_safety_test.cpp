@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -241,6 +242,66 @@ TEST_F(CliSafety, InterruptDuringTheClosingPauseOfARestoreIsNoCancel) {
   const std::string after = ReadAll(img);
   EXPECT_EQ(after.substr(MiB, image.size()), image);
   EXPECT_EQ(static_cast<uint8_t>(after[0x1BE + 4]), 0xAF);
+}
+
+// `volume` changes a volume of the drive tree only as the format job would: a confirmation first
+// (--yes answers it), the disk claimed exclusively (an image another program holds is refused).
+// A path of the command line is no volume: the old FILE@OFFSET form writes nothing.
+TEST_F(CliSafety, VolumeWritesOnlyWithConfirmationAndTheDiskClaimed) {
+  const fs::path img = dir_ / "stick.img";
+  CliRun r = Cli("--yes --no-pauses --image '" + img.string() +
+                 "' --create 64M format --boot-records Windows --file-system FAT32 "
+                 "--multi-partitions 0 --data-set Not_Install");
+  ASSERT_EQ(r.status, 0) << r.output;
+  r = Cli("--image '" + img.string() + "' list");
+  const size_t at = r.output.find("Part1: ");
+  ASSERT_NE(at, std::string::npos) << r.output;
+  const std::string letter = r.output.substr(r.output.find('\n', at) - 2, 2);
+  ASSERT_EQ(letter[1], ':') << r.output;
+  WriteAll(dir_ / "local.txt", "new file\n");
+  const std::string put = "volume " + letter + " put '" + (dir_ / "local.txt").string() + "' X.TXT";
+  const std::string before = ReadAll(img);
+
+  r = Cli("--no-pauses --image '" + img.string() + "' " + put);
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_TRUE(Has(r, "WILL BE CHANGED: put")) << r.output;
+  EXPECT_EQ(ReadAll(img), before);
+
+  {
+    const int fd = ::open(img.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    r = Cli("--yes --no-pauses --image '" + img.string() + "' " + put);
+    ::close(fd);
+  }
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_TRUE(Has(r, "cannot open volume " + letter + " for writing with exclusive use"))
+      << r.output;
+  EXPECT_EQ(ReadAll(img), before);
+
+  const uint32_t start = [&] {
+    uint32_t v = 0;
+    std::memcpy(&v, before.data() + 0x1BE + 8, 4);
+    return v;
+  }();
+  r = Cli("--yes volume '" + img.string() + "@" + std::to_string(start * 512) + "' put '" +
+          (dir_ / "local.txt").string() + "' X.TXT");
+  EXPECT_EQ(r.status, 2) << r.output;
+  EXPECT_EQ(ReadAll(img), before);
+
+  r = Cli("--yes --no-pauses --image '" + img.string() + "' " + put);
+  EXPECT_EQ(r.status, 0) << r.output;
+  r = Cli("--image '" + img.string() + "' volume " + letter + " cat X.TXT");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, "new file\n");
+  const std::string mtools =
+      "mtype -i '" + img.string() + "@@" + std::to_string(start * 512) + "' ::/X.TXT 2>&1";
+  FILE* p = ::popen(mtools.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  char buf[64] = {};
+  const size_t n = std::fread(buf, 1, sizeof buf - 1, p);
+  ::pclose(p);
+  EXPECT_EQ(std::string(buf, n), "new file\n");
 }
 
 }  // namespace
