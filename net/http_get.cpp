@@ -18,6 +18,7 @@
 #include "app/log.h"
 #include "app/text.h"
 #include "app/ui.h"
+#include "net/content_range.h"
 
 std::atomic<int> flgNetThreadRunning{0};
 
@@ -41,37 +42,6 @@ std::string FileNamePart(const std::string& path) {
 int Percent(int64_t received, int64_t total) {
   if (total <= 0) return 0;
   return static_cast<int>(received * 100 / total);
-}
-
-// Reads an unsigned decimal number at `pos`; false when there is none (or it overflows).
-bool ParseCount(const std::string& s, size_t* pos, int64_t* value) {
-  const size_t start = *pos;
-  int64_t v = 0;
-  while (*pos < s.size() && s[*pos] >= '0' && s[*pos] <= '9') {
-    if (v > (INT64_MAX - 9) / 10) return false;
-    v = v * 10 + (s[(*pos)++] - '0');
-  }
-  *value = v;
-  return *pos > start;
-}
-
-// True when a resumed answer's Content-Range ("bytes A-B/T") continues the file: it starts at
-// `offset`, and names the total `total` (any total, or "*", while the total is not known). A
-// missing or malformed value proves nothing, so it does not continue anything either.
-bool RangeContinuesAt(const std::string& contentRange, int64_t offset, int64_t total) {
-  std::string s = Lower(contentRange);
-  while (!s.empty() && s.front() == ' ') s.erase(0, 1);
-  if (s.rfind("bytes ", 0) != 0) return false;
-  size_t pos = 6;
-  while (pos < s.size() && s[pos] == ' ') ++pos;
-  int64_t first = 0, last = 0, whole = 0;
-  if (!ParseCount(s, &pos, &first) || pos >= s.size() || s[pos++] != '-' ||
-      !ParseCount(s, &pos, &last) || pos >= s.size() || s[pos++] != '/')
-    return false;
-  if (first != offset || last < first) return false;
-  if (s.compare(pos, std::string::npos, "*") == 0) return total <= 0;
-  if (!ParseCount(s, &pos, &whole) || pos != s.size() || last >= whole) return false;
-  return total <= 0 || whole == total;
 }
 
 // The target of a file download: a link to an existing file stands for that file (the link
