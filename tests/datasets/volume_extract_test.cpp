@@ -20,6 +20,13 @@ int Shell(const std::string& command) {
 }
 
 struct ImageVolume {
+  // A fresh FAT32 or exFAT image in the scratch folder, opened for every letter.
+  ImageVolume(const Scratch& s, bool exfat, const std::string& size = "64M")
+      : image(s.Path("vol.img").string()) {
+    EXPECT_EQ(Shell("truncate -s " + size + " " + image), 0);
+    EXPECT_EQ(Shell(exfat ? "mkfs.exfat " + image : "mkfs.fat -F 32 " + image), 0);
+    Attach();
+  }
   std::string image;
   // Opens the image as the volume of every drive letter; the devices live as long as the
   // returned volume does.
@@ -53,11 +60,7 @@ class VolumeExtract : public ::testing::TestWithParam<std::string> {};
 TEST_P(VolumeExtract, FilesLandOnTheVolumeAndItStaysClean) {
   Scratch s;
   const bool exfat = GetParam() == "exFAT";
-  ImageVolume v;
-  v.image = s.Path("vol.img").string();
-  ASSERT_EQ(Shell("truncate -s 64M " + v.image), 0);
-  ASSERT_EQ(Shell(exfat ? "mkfs.exfat " + v.image : "mkfs.fat -F 32 " + v.image), 0);
-  v.Attach();
+  ImageVolume v(s, exfat);
 
   const std::string big = RandomText(700000);
   WriteFile(s.Path("d.zip"), MakeZip({{"EFI/", "", true},
@@ -114,12 +117,7 @@ TEST_P(VolumeExtract, FilesLandOnTheVolumeAndItStaysClean) {
 
 TEST_P(VolumeExtract, FreeDosSetOntoAFreshVolume) {
   Scratch s;
-  ImageVolume v;
-  v.image = s.Path("vol.img").string();
-  ASSERT_EQ(Shell("truncate -s 40M " + v.image), 0);
-  ASSERT_EQ(Shell(GetParam() == "exFAT" ? "mkfs.exfat " + v.image : "mkfs.fat -F 32 " + v.image),
-            0);
-  v.Attach();
+  ImageVolume v(s, GetParam() == "exFAT", "40M");
   ASSERT_EQ(fw::ExtractDataZip(PackedFreeDosDataSet, int64_t(PackedFreeDosDataSetLength),
                                "F:", true, "", true, false),
             1);
@@ -133,11 +131,7 @@ TEST_P(VolumeExtract, FreeDosSetOntoAFreshVolume) {
 TEST_P(VolumeExtract, FileWithAWrongCrcLeavesNothingOnTheVolume) {
   Scratch s;
   const bool exfat = GetParam() == "exFAT";
-  ImageVolume v;
-  v.image = s.Path("vol.img").string();
-  ASSERT_EQ(Shell("truncate -s 64M " + v.image), 0);
-  ASSERT_EQ(Shell(exfat ? "mkfs.exfat " + v.image : "mkfs.fat -F 32 " + v.image), 0);
-  v.Attach();
+  ImageVolume v(s, exfat);
   uint64_t freeBefore = 0, cluster = 0;
   {
     auto files = fw::TheDataSetServices().openVolume("E:");
@@ -175,11 +169,7 @@ TEST_P(VolumeExtract, FileWithAWrongCrcLeavesNothingOnTheVolume) {
 // stays consistent.
 TEST(VolumeExtractFat32, FullFolderCountsEveryEntryThatFoundNoPlace) {
   Scratch s;
-  ImageVolume v;
-  v.image = s.Path("vol.img").string();
-  ASSERT_EQ(Shell("truncate -s 64M " + v.image), 0);
-  ASSERT_EQ(Shell("mkfs.fat -F 32 " + v.image), 0);
-  v.Attach();
+  ImageVolume v(s, false);
   std::vector<ZipItem> items;
   items.reserve(5000);
   for (int i = 0; i < 5000; ++i) {
