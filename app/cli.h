@@ -21,6 +21,7 @@ struct GlobalOptions {
   std::string image;          // --image FILE: attach this disk-image file
   std::string create;         // --create SIZE: create the image first (sparse)
   uint32_t sectorSize = 512;  // --sector-size 512|4096 for the image
+  bool query = false;         // the command only reports (Command::writesNothing)
 };
 
 using Handler = int (*)(const GlobalOptions& options, const std::vector<std::string>& args);

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "app/ui.h"
 #include "disk/disk_record.h"
 #include "platform/imagedisk/image_disk.h"
 
@@ -27,14 +28,35 @@ int32_t ImageDiskNumber(const std::string& path) {
 
 int AttachCommandImage(const GlobalOptions& options) {
   if (options.image.empty()) return kExitOk;
+  std::string why;
   if (!options.create.empty()) {
     const int64_t bytes = ParseImageSize(options.create);
-    if (bytes <= 0) return Fail(kExitUsage, "--create: bad size " + options.create);
-    if (!CreateImageFile(options.image, bytes))
-      return Fail(kExitFailure, "cannot create " + options.image);
+    if (bytes <= 0)
+      return Fail(kExitUsage, "--create: bad size " + options.create +
+                                  " (bytes, or a number with K, M, G or T)");
+    // An existing file is the user's data: it is replaced only on a confirmation, never by a
+    // command that only looks.
+    std::error_code ec;
+    const bool exists = std::filesystem::exists(options.image, ec);
+    if (exists && options.query)
+      return Fail(kExitUsage, options.image +
+                                  " exists: a query does not replace it (leave out "
+                                  "--create, or use it with the command that writes)");
+    if (exists && std::filesystem::is_regular_file(options.image, ec)) {
+      const auto old = std::filesystem::file_size(options.image, ec);
+      if (MessageBox("Warning",
+                     "The file:\r\n" + options.image + "\r\nalready exists (" +
+                         std::to_string(ec ? 0 : old) +
+                         " bytes). Replace it with a blank image of " + std::to_string(bytes) +
+                         " bytes? All of its data will be lost.",
+                     MsgButtons::YesNo, MsgIcon::Warning) != MsgAnswer::Yes)
+        return Fail(kExitFailure, options.image + " exists and was not replaced");
+    }
+    if (!CreateImageFile(options.image, bytes, exists, &why))
+      return Fail(kExitFailure, "cannot create " + options.image + ": " + why);
   }
-  if (!AttachImageDisk(options.image, options.sectorSize))
-    return Fail(kExitFailure, "cannot attach " + options.image);
+  if (!AttachImageDisk(options.image, options.sectorSize, &why))
+    return Fail(kExitFailure, "cannot attach " + options.image + ": " + why);
   return kExitOk;
 }
 

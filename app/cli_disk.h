@@ -8,8 +8,9 @@
 
 namespace fw::cli {
 
-// Creates the --image file when --create is given, then attaches it. kExitOk, or the exit status
-// of the failure (already reported on stderr).
+// Creates the --image file when --create is given, then attaches it. An existing file is replaced
+// (blank, at the new size) only after a confirmation (--yes answers it), and never for a query
+// command. kExitOk, or the exit status of the failure (already reported on stderr).
 int AttachCommandImage(const GlobalOptions& options);
 
 // After UpdateAllDrives: the disk number from --disk (when `diskNumber` holds one already) or the

@@ -113,6 +113,7 @@ int main(int argc, char** argv) {
         fw::SetUi(nullptr);
         return Fail(kExitFailure, "another copy of flashwright-cli is running");
       }
+      options.query = c.writesNothing;
       const int status = c.handler(options, rest);
       ui.EndLine();
       fw::ShutDown();

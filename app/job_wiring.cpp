@@ -1,6 +1,5 @@
 #include "app/job_wiring.h"
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -36,23 +35,19 @@ void WireJobs() {
   SetRememberAttachedImages(true);
   KeepAttachedImagesInSettings();
   jobs.AttachDiskImage = [](const std::string& path) {
-    if (AttachImageDisk(path, 512)) return 1;
-    MessageBox("Error", "Can't attach disk image:\r\n" + path, MsgButtons::Ok, MsgIcon::Error);
+    std::string why;
+    if (AttachImageDisk(path, 512, &why)) return 1;
+    MessageBox("Error", "Can't attach disk image:\r\n" + path + "\r\n" + why, MsgButtons::Ok,
+               MsgIcon::Error);
     return 0;
   };
   jobs.CreateDiskImage = [](const std::string& path, int64_t bytes) {
-    // The chooser has asked before replacing a file. A new image starts blank: resizing the old
-    // file alone would keep its partition table and data. Only plain files are replaced.
-    std::error_code ec;
-    if (std::filesystem::exists(path, ec)) {
-      if (!std::filesystem::is_regular_file(path, ec)) {
-        MessageBox("Error", "Not a regular file:\r\n" + path, MsgButtons::Ok, MsgIcon::Error);
-        return 0;
-      }
-      std::filesystem::resize_file(path, 0, ec);
-    }
-    if (!ec && CreateImageFile(path, bytes) && AttachImageDisk(path, 512)) return 1;
-    MessageBox("Error", "Can't create disk image:\r\n" + path, MsgButtons::Ok, MsgIcon::Error);
+    // The chooser has asked before replacing a file. A replaced image starts blank: resizing the
+    // old file alone would keep its partition table and data. Only plain files are replaced.
+    std::string why;
+    if (CreateImageFile(path, bytes, true, &why) && AttachImageDisk(path, 512, &why)) return 1;
+    MessageBox("Error", "Can't create disk image:\r\n" + path + "\r\n" + why, MsgButtons::Ok,
+               MsgIcon::Error);
     return 0;
   };
 }

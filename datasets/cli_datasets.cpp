@@ -25,23 +25,33 @@ int PrepareTarget(const GlobalOptions& options, const std::string& target) {
   return kExitOk;
 }
 
+// Exit 0 only when every entry is on the target; refused and failed entries are counted.
+int ExtractionStatus(int32_t result, const ExtractTally& tally, const std::string& failure,
+                     const std::string& incomplete) {
+  if (result != 1) return Fail(kExitFailure, failure);
+  if (tally.NotWritten() > 0) return Fail(kExitFailure, incomplete + NotWrittenText(tally));
+  return kExitOk;
+}
+
 int ExtractCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
   if (args.size() < 2 || args.size() > 3 || (args.size() == 3 && args[2] != "--delete"))
     return Fail(kExitUsage, "usage: extract-data-zip ZIP TARGET [--delete]");
   if (const int status = PrepareTarget(options, args[1])) return status;
   if (Validate7zZIPFile(args[0]) == 0) return Fail(kExitFailure, args[0] + " is no zip archive");
-  return ExtractDataZip(nullptr, 0, args[1], false, args[0], true, args.size() == 3) == 1
-             ? kExitOk
-             : Fail(kExitFailure, "extraction failed");
+  ExtractTally tally;
+  const int32_t result =
+      ExtractDataZip(nullptr, 0, args[1], false, args[0], true, args.size() == 3, &tally);
+  return ExtractionStatus(result, tally, "extraction failed", "extract-data-zip: ");
 }
 
 int InstallFreeDosCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
   if (args.size() != 1) return Fail(kExitUsage, "usage: install-freedos TARGET");
   if (const int status = PrepareTarget(options, args[0])) return status;
-  return ExtractDataZip(PackedFreeDosDataSet, int64_t(PackedFreeDosDataSetLength), args[0], true,
-                        "", true, true) == 1
-             ? kExitOk
-             : Fail(kExitFailure, "FreeDos Data set files Not Installed");
+  ExtractTally tally;
+  const int32_t result = ExtractDataZip(PackedFreeDosDataSet, int64_t(PackedFreeDosDataSetLength),
+                                        args[0], true, "", true, true, &tally);
+  return ExtractionStatus(result, tally, "FreeDos Data set files Not Installed",
+                          "FreeDos Data set files Not Installed: ");
 }
 
 int TestCommand(const GlobalOptions&, const std::vector<std::string>& args) {

@@ -48,10 +48,11 @@ class Destination {
   // Starts a file; the sink writes its bytes and returns false on failure.
   virtual bool Begin(const std::string& rel, uint64_t sizeHint) = 0;
   virtual bool Write(const void* data, size_t length) = 0;
-  // Finishes the file; `keep` false discards what was written (as far as possible).
+  // Finishes the file; `keep` false removes it (nothing of a file that is wrong stays behind).
   virtual bool End(bool keep) = 0;
   virtual uint64_t FreeBytes() = 0;
-  virtual void Finish() {}
+  // Writes out what the target keeps in memory; false when that failed.
+  virtual bool Finish() { return true; }
 };
 
 class FolderDestination final : public Destination {
@@ -129,14 +130,17 @@ class VolumeDestination final : public Destination {
     return writer_ != nullptr;
   }
   bool Write(const void* data, size_t length) override { return writer_->Write(data, length); }
-  bool End(bool) override {
-    // The engine has no delete; a short file keeps its directory entry with the bytes written.
-    const bool ok = writer_->Close();
+  bool End(bool keep) override {
+    bool ok = true;
+    if (keep)
+      ok = writer_->Close();
+    else
+      writer_->Discard();
     writer_.reset();
     return ok;
   }
   uint64_t FreeBytes() override { return files_->FreeBytes(); }
-  void Finish() override { files_->Flush(); }
+  bool Finish() override { return files_->Flush(); }
 
  private:
   std::string Join(const std::string& rel) const {
@@ -346,9 +350,17 @@ int32_t TestDataZip(const std::string& FileName) {
   return revision;
 }
 
+std::string NotWrittenText(const ExtractTally& tally) {
+  if (tally.NotWritten() == 0) return "";
+  return std::to_string(tally.NotWritten()) + " of " + std::to_string(tally.total) +
+         " entries not written (" + std::to_string(tally.refused) + " refused, " +
+         std::to_string(tally.failed) + " failed)";
+}
+
 int32_t ExtractDataZip(const void* Buffer, int64_t BufferLength, std::string PathToExtract,
                        bool FromMemory, std::string sZipFileForUnpack, bool ShowProgress,
-                       bool DeleteZipAfter) {
+                       bool DeleteZipAfter, ExtractTally* tally) {
+  if (tally) *tally = ExtractTally{};
   int32_t result = 0;
   FW_LOGP("ExtractDataZip", "ExtractDataZip: PathToExtract$=" + PathToExtract +
                                 " sZipFileForUnpack=" + sZipFileForUnpack);
@@ -408,6 +420,8 @@ int32_t ExtractDataZip(const void* Buffer, int64_t BufferLength, std::string Pat
     }
     std::vector<char> block(kBlock);
     int64_t done = 0;
+    ExtractTally counts;
+    counts.total = total;
     while ((rc = NextHeader(a.get(), &entry)) == ARCHIVE_OK) {
       ++done;
       if (CancelRequested()) {
@@ -421,19 +435,26 @@ int32_t ExtractDataZip(const void* Buffer, int64_t BufferLength, std::string Pat
       if (rel.empty() || (type != AE_IFREG && type != AE_IFDIR) ||
           archive_entry_hardlink(entry) != nullptr) {
         FW_LOGP("ExtractDataZip", "ExtractDataZip: Refused entry: " + name);
+        ++counts.refused;
       } else if (type == AE_IFDIR) {
-        if (!dest->MakeDirectories(rel))
+        if (dest->MakeDirectories(rel)) {
+          ++counts.written;
+        } else {
           FW_LOGP("ExtractDataZip", "ExtractDataZip: Can't create folder " + rel);
+          ++counts.failed;
+        }
       } else {
         const size_t slash = rel.rfind('/');
         const uint64_t room = size == 0 ? 0 : dest->FreeBytes();
         if (size >= 0 && uint64_t(size) > room) {
-          FW_LOGP("ExtractDataZip", "ExtractDataZip: Refused entry: " + name +
+          FW_LOGP("ExtractDataZip", "ExtractDataZip: No room for entry: " + name +
                                         ", Size: " + std::to_string(size) +
                                         " exceeds the free space " + std::to_string(room));
+          ++counts.failed;
         } else if (!dest->MakeDirectories(slash == std::string::npos ? "" : rel.substr(0, slash)) ||
                    !dest->Begin(rel, size > 0 ? uint64_t(size) : 0)) {
           FW_LOGP("ExtractDataZip", "ExtractDataZip: Can't create file " + rel);
+          ++counts.failed;
         } else {
           // Never more than the entry claims, nor than the free space: a lying or bombing entry
           // ends as a size error instead of filling the target.
@@ -448,14 +469,16 @@ int32_t ExtractDataZip(const void* Buffer, int64_t BufferLength, std::string Pat
             }
             written += uint64_t(n);
           }
+          // A negative count is also how a wrong CRC shows, after the last bytes.
           if (n < 0) failed = true;
-          if (failed || (size >= 0 && written != uint64_t(size))) {
-            dest->End(false);
+          const bool whole = !failed && (size < 0 || written == uint64_t(size));
+          if (!whole) dest->End(false);
+          if (whole && dest->End(true)) {
+            ++counts.written;
+          } else {
             FW_LOGP("ExtractDataZip",
                     "Proceed file: " + name + ", Size: " + std::to_string(size) + " ERROR SIZE");
-          } else if (!dest->End(true)) {
-            FW_LOGP("ExtractDataZip",
-                    "Proceed file: " + name + ", Size: " + std::to_string(size) + " ERROR SIZE");
+            ++counts.failed;
           }
         }
       }
@@ -467,7 +490,20 @@ int32_t ExtractDataZip(const void* Buffer, int64_t BufferLength, std::string Pat
     }
     if (rc != ARCHIVE_OK && rc != ARCHIVE_EOF)
       FW_LOGP("ExtractDataZip", "ExtractDataZip: Can't examine the zip pack content");
-    dest->Finish();
+    if (!dest->Finish()) {
+      // The volume's tables did not reach it: nothing written can be counted on.
+      FW_LOGP("ExtractDataZip", "ExtractDataZip: Can't write the tables of " + PathToExtract);
+      counts.failed += counts.written;
+      counts.written = 0;
+    }
+    if (counts.NotWritten() > 0) {
+      FW_LOGP("ExtractDataZip", "ExtractDataZip: " + NotWrittenText(counts));
+      if (ShowProgress)
+        ShowStatus("Extracted (" + std::to_string(counts.written) + "/" + std::to_string(total) +
+                       ") files to " + PathToExtract + "; " + NotWrittenText(counts),
+                   100);
+    }
+    if (tally) *tally = counts;
     result = 1;
     Pause(1000);
   }();

@@ -151,7 +151,9 @@ TEST(ExtractDataZip, CancelInsideTheWalkEndsItWithSuccessAndWaitsOneSecond) {
 TEST(ExtractDataZip, NamesOutsideAsciiAreKept) {
   Scratch s;
   // A zip made by 7zz marks its names as UTF-8; this process runs in the "C" locale.
-  const std::string name = "EFI/CLOVER/\xC3\x9C" "bersicht \xC3\xB1.txt";
+  const std::string name =
+      "EFI/CLOVER/\xC3\x9C"
+      "bersicht \xC3\xB1.txt";
   fs::create_directories(s.Path("src/EFI/CLOVER"));
   WriteFile(s.Path("src") / name, "inhalt");
   WriteFile(s.Path("src/boot"), "Clover revision: 5120\n");
@@ -218,9 +220,16 @@ TEST(ExtractDataZip, HostileNamesAndLinksNeverLeaveTheTarget) {
                                       {"planted/through", "x"},
                                       {"planted", "x"},
                                       {"good/file", "ok"}}));
+  fw::ExtractTally tally;
   EXPECT_EQ(fw::ExtractDataZip(nullptr, 0, target.string(), false, s.Path("h.zip").string(), false,
-                               false),
+                               false, &tally),
             1);
+  // Refused: the five names and the link; failed: the two ways through the planted link.
+  EXPECT_EQ(tally.total, 10);
+  EXPECT_EQ(tally.refused, 6);
+  EXPECT_EQ(tally.failed, 2);
+  EXPECT_EQ(tally.written, 2);
+  EXPECT_EQ(fw::NotWrittenText(tally), "8 of 10 entries not written (6 refused, 2 failed)");
   EXPECT_TRUE(s.FilesUnder(s.Path("outside")).empty());
   EXPECT_FALSE(fs::exists(s.Path("box/escape1")));
   EXPECT_FALSE(fs::exists(s.Path("escape2")));
@@ -265,6 +274,28 @@ TEST(ExtractDataZip, LyingSizesAndBombsEndAsSizeErrors) {
             1);
   EXPECT_FALSE(fs::exists(target / "bomb"));
   EXPECT_EQ(ReadFile(target / "after"), "fine");
+}
+
+// A file whose CRC proves wrong is removed like one of the wrong size; the counts say so, in the
+// tally and in the last status text.
+TEST(ExtractDataZip, WrongCrcLeavesNoFileAndIsCounted) {
+  Scratch s;
+  const fs::path target = s.Path("t");
+  WriteFile(s.Path("c.zip"), ZipWithBadCrc());
+  fw::ExtractTally tally;
+  EXPECT_EQ(fw::ExtractDataZip(nullptr, 0, target.string(), false, s.Path("c.zip").string(), true,
+                               false, &tally),
+            1);
+  EXPECT_FALSE(fs::exists(target / "bad.bin"));
+  EXPECT_EQ(ReadFile(target / "good.txt"), "fine");
+  EXPECT_EQ(ReadFile(target / "after.txt"), "after");
+  EXPECT_EQ(tally.failed, 1);
+  EXPECT_EQ(tally.refused, 0);
+  EXPECT_EQ(tally.written, 2);
+  EXPECT_EQ(s.ui.statuses.back().first, "");
+  EXPECT_EQ(s.ui.statuses[s.ui.statuses.size() - 2].first,
+            "Extracted (2/3) files to " + target.string() +
+                "/; 1 of 3 entries not written (0 refused, 1 failed)");
 }
 
 TEST(ExtractDataZip, ManyEmptyEntries) {
@@ -321,6 +352,16 @@ TEST(DataSetCli, InstallFreeDosExtractAndTest) {
             0);
   EXPECT_EQ(ReadFile(s.Path("drive/EFI/CLOVER/config.plist")), "<p/>");
   EXPECT_FALSE(fs::exists(s.Path("Clover-5119-X64.zip")));
+  // An entry that is not written makes the command fail and say how many.
+  WriteFile(s.Path("h.zip"), MakeZip({{"ok", "1"}, {"../escape", "x"}}));
+  EXPECT_EQ(
+      run("extract-data-zip '" + s.Path("h.zip").string() + "' '" + s.Path("drive").string() + "'"),
+      1);
+  EXPECT_NE(ReadFile(s.Path("out.txt"))
+                .find("extract-data-zip: 1 of 2 entries not written (1 refused, 0 failed)"),
+            std::string::npos)
+      << ReadFile(s.Path("out.txt"));
+  EXPECT_EQ(ReadFile(s.Path("drive/ok")), "1");
   WriteFile(s.Path("not.zip"), "PK but no archive");
   EXPECT_EQ(run("extract-data-zip '" + s.Path("not.zip").string() + "' '" +
                 s.Path("drive").string() + "'"),

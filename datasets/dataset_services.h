@@ -26,6 +26,12 @@ struct DataSetServices {
 };
 
 DataSetServices& TheDataSetServices();
+
+// The files of the volume with this letter ("E:") opened through raw access: for writing with the
+// disk claimed exclusively (the system disk is refused), or for reading without a claim. nullptr
+// on failure; the handle is held as long as the returned pointer lives. Writing is the openVolume
+// service of the running program.
+std::shared_ptr<VolumeFiles> OpenDriveVolume(const std::string& letter, bool forWrite);
 // Installs the services of the running program (work folder, raw access, FAT32/exFAT engine).
 void InstallSystemDataSetServices();
 

@@ -6,14 +6,15 @@
 #include "disk/raw_access.h"
 
 namespace fw {
-namespace {
+
 #ifdef FW_HAVE_RAW_ACCESS
+namespace {
 
 struct OpenVolume {
   DriveHandle handle = kInvalidHandle;
   std::unique_ptr<VolumeFiles> files;
   ~OpenVolume() {
-    files.reset();
+    files.reset();  // the engine writes out through the handle's device
     if (handle != kInvalidHandle) {
       UnlockDrive(handle);
       CloseHandle(handle);
@@ -21,12 +22,14 @@ struct OpenVolume {
   }
 };
 
-std::shared_ptr<VolumeFiles> OpenSystemVolume(const std::string& letter) {
+}  // namespace
+
+std::shared_ptr<VolumeFiles> OpenDriveVolume(const std::string& letter, bool forWrite) {
   auto opened = std::make_shared<OpenVolume>();
   // The files are written past any file system driver: the disk is claimed first, so a volume
   // that the system has mounted (or another program holds) is refused rather than changed behind
-  // its back. A job that already holds the disk shares its claim.
-  opened->handle = GetDriveHandle(CurrentDisk().DiskNumber, letter, true, true);
+  // its back. A job that already holds the disk shares its claim. Reading needs no claim.
+  opened->handle = GetDriveHandle(CurrentDisk().DiskNumber, letter, forWrite, forWrite);
   if (opened->handle == kInvalidHandle) return nullptr;
   BlockDevice* device = DeviceForHandle(opened->handle);
   if (device == nullptr) return nullptr;
@@ -35,9 +38,11 @@ std::shared_ptr<VolumeFiles> OpenSystemVolume(const std::string& letter) {
   VolumeFiles* files = opened->files.get();
   return std::shared_ptr<VolumeFiles>(std::move(opened), files);
 }
+#else
+std::shared_ptr<VolumeFiles> OpenDriveVolume(const std::string&, bool) {
+  return nullptr;  // raw access is not part of this build: volume roots fail to open
+}
 #endif
-
-}  // namespace
 
 void InstallSystemDataSetServices() {
   DataSetServices& s = TheDataSetServices();
@@ -45,11 +50,7 @@ void InstallSystemDataSetServices() {
   s.createTempWorkDir = [] { return CreateTempWorkDir(); };
   s.createTempFileName = [](const std::string& folder) { return CreateTempFileName(folder); };
   s.tempFolder = [] { return TempFolder(); };
-#ifdef FW_HAVE_RAW_ACCESS
-  s.openVolume = OpenSystemVolume;
-#else
-  s.openVolume = nullptr;  // raw access is not part of this build: volume roots fail to open
-#endif
+  s.openVolume = [](const std::string& letter) { return OpenDriveVolume(letter, true); };
 }
 
 }  // namespace fw

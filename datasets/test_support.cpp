@@ -96,6 +96,15 @@ std::string MakeZip(const std::vector<ZipItem>& items, bool store) {
   return out;
 }
 
+std::string ZipWithBadCrc() {
+  std::string payload;
+  for (int i = 0; i < 100; ++i) payload += "BADCRC-PAYLOAD-";
+  std::string zip =
+      MakeZip({{"good.txt", "fine"}, {"bad.bin", payload}, {"after.txt", "after"}}, true);
+  zip[zip.find("BADCRC-PAYLOAD-")] = 'X';
+  return zip;
+}
+
 void WriteFile(const fs::path& path, const std::string& contents) {
   std::ofstream(path, std::ios::binary) << contents;
 }

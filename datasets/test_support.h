@@ -50,6 +50,9 @@ struct ZipItem {
 };
 // A zip made by libarchive (deflated entries unless `store`).
 std::string MakeZip(const std::vector<ZipItem>& items, bool store = false);
+// Stored entries "good.txt" ("fine"), "bad.bin" (whose bytes no longer match its CRC) and
+// "after.txt" ("after").
+std::string ZipWithBadCrc();
 void WriteFile(const fs::path& path, const std::string& contents);
 // What a shell command writes on its standard output.
 std::string Output(const std::string& command);

@@ -24,6 +24,26 @@ std::vector<FileFilter> ImageFileFilters() {
 
 std::string DefaultImagePath() { return Settings().ZORImageLocalRepo + "PartSave.bin"; }
 
+bool ImagePathAccepted(const std::string& path, const BlockDevice& disk, bool backup) {
+  std::string why;
+  switch (CheckImagePath(path, disk, backup)) {
+    case ImagePathProblem::kNone:
+      return true;
+    case ImagePathProblem::kNotRegular:
+      why = backup ? "is not a regular file: a backup goes into a regular file or a new name."
+                   : "is not a regular file.";
+      break;
+    case ImagePathProblem::kSameStorage:
+      why = backup ? "holds the disk being backed up: the backup would destroy what it reads."
+                   : "holds the disk being restored: the restore would overwrite what it reads.";
+      break;
+  }
+  FW_LOGP(backup ? "BackUp" : "Recover", "Refused image file " + path + ": " + why);
+  TheUi().MessageBox("Error", "The selected file:\n" + path + "\n" + why, MsgButtons::Ok,
+                     MsgIcon::Error);
+  return false;
+}
+
 ImageJobOutcome RunBackUp() {
   static constexpr const char* kProc = "BackUp";
   ImageJobDisk& disk = TheImageJobDisk();
@@ -75,6 +95,9 @@ ImageJobOutcome RunBackUp() {
     if (path.empty()) break;
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) break;
+    // The image goes into a regular file or a new name, never onto a device, and never into the
+    // file that the disk being read shows (creating it would empty the source before the copy).
+    if (!ImagePathAccepted(path, *source, true)) break;
     if (std::filesystem::exists(path, ec)) {
       if (ui.MessageBox("Warning",
                         "The selected file:\n" + path + "\nalready exists. Overwrite it?",
@@ -86,7 +109,7 @@ ImageJobOutcome RunBackUp() {
     }
 
     int error = 0;
-    file = ImageFile::Open(path, ImageFile::Mode::kCreate, &error);
+    file = ImageFile::Open(path, ImageFile::Mode::kCreate, &error, source);
     if (!file) {
       FW_LOGP(kProc, "Unable to create file " + path);
       ShowStatus("Unable to create file " + path, 0);
@@ -176,7 +199,9 @@ ImageJobOutcome RunBackUp() {
   }
   FW_LOGP(kProc, "BackUp: Finish UnlockClose hFileToSave = " + std::to_string(fileHandle));
   FW_LOGP(kProc, "BackUp: Finish UnlockClose hDevice = " + std::to_string(hDevice));
-  if (CancelMainThread) {
+  // A cancel counts only while there is work to stop: once every byte is in the file, a press
+  // during the end sequence changes nothing.
+  if (CancelMainThread && !outcome.copied) {
     outcome.cancelled = true;
     ShowStatus("Backup Cancelled", 0);
   }

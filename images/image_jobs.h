@@ -72,5 +72,8 @@ void RegisterImageJobs();
 std::vector<FileFilter> ImageFileFilters();
 // Default path offered by the choosers: the ZORImageLocalRepo folder plus "PartSave.bin".
 std::string DefaultImagePath();
+// True when `path` may be the image file of a copy to or from `disk`: a regular file (or, for a
+// backup, a new name) that is not the storage of the disk itself. Otherwise says why in a box.
+bool ImagePathAccepted(const std::string& path, const BlockDevice& disk, bool backup);
 
 }  // namespace fw

@@ -2,6 +2,7 @@
 #include "images/image_jobs.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -50,10 +51,12 @@ class MemoryDisk final : public BlockDevice {
   }
   bool Flush() override { return true; }
   int LastError() const override { return error_; }
+  std::vector<FileId> BackingFiles() const override { return backing; }
 
   std::vector<uint8_t>& bytes() { return bytes_; }
   int64_t failWriteFrom = -1;
   int64_t failReadFrom = -1;
+  std::vector<FileId> backing;  // the file this disk stands for
 
  private:
   uint32_t sectorSize_;
@@ -152,6 +155,7 @@ class RecordingUi final : public QuietUi {
   void ShowStatus(const std::string& text, int) override {
     statuses.push_back(text);
     if (cancelOnProgress && text.find("% ") != std::string::npos) CancelMainThread = 1;
+    if (!cancelOnText.empty() && text.find(cancelOnText) != std::string::npos) CancelMainThread = 1;
   }
   MsgAnswer MessageBox(const std::string& title, const std::string& text, MsgButtons,
                        MsgIcon) override {
@@ -185,6 +189,7 @@ class RecordingUi final : public QuietUi {
   std::string chosen, chooserTitle, chooserDefault;
   MsgAnswer answer = MsgAnswer::Yes;
   bool cancelOnProgress = false;
+  std::string cancelOnText;  // the user presses Cancel when a status text holds this
   bool listEnabled = true;
 };
 
@@ -201,6 +206,25 @@ void WriteFile(const fs::path& p, const std::vector<uint8_t>& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
 }
+
+FileId IdOf(const fs::path& p) {
+  struct stat st {};
+  EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
+  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+// Pauses return at once; the user presses Cancel during the first pause of `ms`.
+class CancelDuringPause final : public Clock {
+ public:
+  explicit CancelDuringPause(int64_t ms) : ms_(ms) {}
+  void Pause(int64_t ms) override {
+    if (ms == ms_) CancelMainThread = 1;
+  }
+  int64_t NowMs() const override { return 0; }
+
+ private:
+  int64_t ms_;
+};
 
 class ImageJobs : public ::testing::Test {
  protected:
@@ -409,6 +433,86 @@ TEST_F(ImageJobs, RestoreCancelLeavesTheEntryAndSaysTheImageIsIncomplete) {
   EXPECT_EQ(d.EntryCount(), 40 * MiB / 512);
   EXPECT_EQ(ui.statuses.back(),
             "Restore Cancelled: partition 1 holds an incomplete image, its entry is unchanged");
+  ExpectCleanEnd(d);
+}
+
+// The image file is never the disk's own storage (an image disk, or the file behind a loop
+// device), never a device node or FIFO: refused before anything is opened, every byte kept.
+TEST_F(ImageJobs, ImageFileThatIsTheDiskItselfOrNoRegularFileIsRefused) {
+  FakeDisk d(512, 1 * MiB, 4 * MiB, false);
+  SetImageJobDiskForTesting(&d);
+  const fs::path own = dir / "disk.img";
+  WriteFile(own, std::vector<uint8_t>(3000000, 0x5A));
+  d.disk.backing = {IdOf(own)};
+  const auto diskBefore = d.disk.bytes();
+
+  ui.chosen = own.string();
+  const ImageJobOutcome backup = RunBackUp();
+  EXPECT_EQ(backup.result, 0);
+  EXPECT_FALSE(backup.copied);
+  EXPECT_EQ(ReadFile(own), std::vector<uint8_t>(3000000, 0x5A));
+  EXPECT_EQ(ui.boxes.back(), "Error|The selected file:\n" + own.string() +
+                                 "\nholds the disk being backed up: the backup would destroy "
+                                 "what it reads.");
+
+  // A link to it is the same file.
+  const fs::path link = dir / "link.img";
+  fs::create_symlink(own, link);
+  ui.chosen = link.string();
+  EXPECT_EQ(BackUp(1), 0);
+  EXPECT_EQ(fs::file_size(own), 3000000u);
+
+  ui.chosen = own.string();
+  EXPECT_EQ(Recover(1), 0);
+  EXPECT_EQ(ui.boxes.back(), "Error|The selected file:\n" + own.string() +
+                                 "\nholds the disk being restored: the restore would overwrite "
+                                 "what it reads.");
+  EXPECT_EQ(d.disk.bytes(), diskBefore);
+
+  // A FIFO and a character device: no backup into them, no restore out of them.
+  const fs::path fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& target : {fifo.string(), std::string("/dev/null")}) {
+    ui.chosen = target;
+    EXPECT_EQ(BackUp(1), 0) << target;
+    EXPECT_NE(ui.boxes.back().find("is not a regular file"), std::string::npos) << target;
+    EXPECT_EQ(Recover(1), 0) << target;
+    EXPECT_NE(ui.boxes.back().find("is not a regular file"), std::string::npos) << target;
+  }
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  EXPECT_EQ(d.disk.bytes(), diskBefore);
+  ExpectCleanEnd(d);
+
+  // Another file is fine.
+  ui.chosen = (dir / "other.bin").string();
+  EXPECT_TRUE(RunBackUp().copied);
+}
+
+// A cancel that comes when every byte is written stops nothing: the run counts as complete.
+TEST_F(ImageJobs, CancelAfterTheWorkIsDoneIsNoCancel) {
+  FakeDisk d(512, 1 * MiB, 8 * MiB, false);
+  SetImageJobDiskForTesting(&d);
+  ui.chosen = (dir / "img.bin").string();
+  WriteFile(ui.chosen, std::vector<uint8_t>(static_cast<size_t>(4 * MiB), 3));
+  CancelDuringPause pressDuringClosingPause(2000);
+  SetClockForTesting(&pressDuringClosingPause);
+  const ImageJobOutcome restore = RunRecover();
+  SetClockForTesting(nullptr);
+  EXPECT_TRUE(restore.copied);
+  EXPECT_FALSE(restore.cancelled);
+  EXPECT_EQ(d.EntryType(), 0xAF);
+  for (const std::string& text : ui.statuses) EXPECT_EQ(text.find("Cancelled"), std::string::npos);
+  ExpectCleanEnd(d);
+
+  // The backup's last step: the flush.
+  ui.chosen = (dir / "out.bin").string();
+  ui.cancelOnText = "Write buffered Data to the Disk";
+  const ImageJobOutcome backup = RunBackUp();
+  EXPECT_TRUE(backup.copied);
+  EXPECT_FALSE(backup.cancelled);
+  EXPECT_EQ(ReadFile(ui.chosen), d.Partition());
+  EXPECT_NE(ui.statuses.back(), "Backup Cancelled");
   ExpectCleanEnd(d);
 }
 

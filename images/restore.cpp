@@ -97,6 +97,8 @@ ImageJobOutcome RunRecover() {
       break;
     }
     if (std::filesystem::is_directory(path, ec)) break;
+    // Reading the target disk's own file while writing the disk would overwrite what is read.
+    if (!ImagePathAccepted(path, *target, false)) break;
     const auto size = std::filesystem::file_size(path, ec);
     const int64_t length = ec ? -1 : static_cast<int64_t>(size);
     if (length <= 0) break;
@@ -122,7 +124,7 @@ ImageJobOutcome RunRecover() {
       break;
 
     int error = 0;
-    file = ImageFile::Open(path, ImageFile::Mode::kRead, &error);
+    file = ImageFile::Open(path, ImageFile::Mode::kRead, &error, target);
     if (!file) {
       FW_LOGP(kProc, "Recover: Unable to open file " + path);
       ShowStatus("Unable to open file " + path, 0);
@@ -244,7 +246,9 @@ ImageJobOutcome RunRecover() {
   FW_LOGP(kProc, "Recover: Finish UnlockClose hFileToRecover = " + std::to_string(fileHandle));
   FW_LOGP(kProc, "Recover: Finish UnlockClose hDevice = " + std::to_string(hDevice));
   FW_LOGP(kProc, "Recover: Finish UnlockClose hPhysicalDrive = " + std::to_string(hPhysicalDrive));
-  const bool cancelled = CancelMainThread != 0;
+  // A cancel counts only while there is work to stop: once every byte and the entry are written,
+  // a press during the closing pause changes nothing.
+  const bool cancelled = CancelMainThread != 0 && !outcome.copied;
   CancelMainThread = 0;
   format_op_in_progress = 0;
   disk.UpdateAllDrives();

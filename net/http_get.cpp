@@ -1,8 +1,11 @@
 #include "net/http_get.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -15,6 +18,7 @@
 #include "app/log.h"
 #include "app/text.h"
 #include "app/ui.h"
+#include "net/content_range.h"
 
 std::atomic<int> flgNetThreadRunning{0};
 
@@ -40,13 +44,31 @@ int Percent(int64_t received, int64_t total) {
   return static_cast<int>(received * 100 / total);
 }
 
-// True when a Content-Range value ("bytes A-B/T") starts at `offset`; an absent one is taken
-// on trust.
-bool RangeStartsAt(const std::string& contentRange, int64_t offset) {
-  if (contentRange.empty()) return true;
-  const size_t digits = contentRange.find_first_of("0123456789");
-  if (digits == std::string::npos) return false;
-  return std::strtoll(contentRange.c_str() + digits, nullptr, 10) == offset;
+// The target of a file download: a link to an existing file stands for that file (the link
+// stays, as it would when writing through it).
+std::string ResolvedTarget(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec)) &&
+      std::filesystem::exists(path, ec)) {
+    const auto real = std::filesystem::canonical(path, ec);
+    if (!ec) return real.string();
+  }
+  return path;
+}
+
+// Creates a file of its own beside `target` for the bytes to arrive in ("name.part", or
+// "name.part1" ... when that exists): never an existing file, so nothing of anyone else's is
+// emptied, and on the same file system, so the finished file can be renamed into place.
+std::FILE* CreatePartFile(const std::string& target, std::string* partPath) {
+  for (int n = 0; n < 100; ++n) {
+    const std::string candidate = target + ".part" + (n ? std::to_string(n) : std::string());
+    if (std::FILE* f = std::fopen(candidate.c_str(), "wbx")) {
+      *partPath = candidate;
+      return f;
+    }
+    if (errno != EEXIST) break;
+  }
+  return nullptr;
 }
 
 // The records that a transfer runs on right now: a second call on one of them is refused before it
@@ -208,6 +230,19 @@ int HTTPGetFromWeb(THTTP& r) {
     FW_LOG("ProxyAndPort Malformed");
     code = kWebBadParameters;
   }
+  // The download replaces a regular file at most: a device node, FIFO or folder of that name is
+  // refused before anything is sent.
+  std::string target;
+  std::string partPath;
+  if (code == 0 && toFile) {
+    target = ResolvedTarget(r.FullFileName);
+    std::error_code ec;
+    const auto st = std::filesystem::status(target, ec);
+    if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st)) {
+      FW_LOG("Not a regular file: " + r.FullFileName);
+      code = kWebCannotCreateFile;
+    }
+  }
   if (r.iDestination == kHttpToMemory) r.MemoryBuffer.clear();
   if (r.BufferSize < 0) r.BufferSize = 0;
   if (r.UserAgent.empty()) r.UserAgent = kDefaultUserAgent;
@@ -291,10 +326,12 @@ int HTTPGetFromWeb(THTTP& r) {
       code = kWebResumeRefused;
       resume = true;
     } else if (code == 0 && head.status == 206 && r.iResumeAttemptsNumber > 0 &&
-               !RangeStartsAt(head.contentRange, received)) {
-      // A part that does not start where the file ends would corrupt it: refuse it like a 200.
-      FW_LOG("Content-Range " + head.contentRange + " does not start at " +
-             std::to_string(received));
+               url.scheme != "ftp" && !RangeContinuesAt(head.contentRange, received, total)) {
+      // Only a part that provably starts where the file ends, of the same whole, is appended;
+      // anything else would corrupt the file: refuse it like a 200. (FTP has no such header: its
+      // restart either starts at the offset asked for or fails the request.)
+      FW_LOG("Content-Range \"" + head.contentRange + "\" does not continue at " +
+             std::to_string(received) + " of " + std::to_string(total));
       r.iStatusCode = head.status;
       code = kWebResumeRefused;
       resume = true;
@@ -315,8 +352,12 @@ int HTTPGetFromWeb(THTTP& r) {
         code = kWebOutOfMemory;
       }
       if (code == 0 && toFile) {
-        file.f = std::fopen(r.FullFileName.c_str(), "wb");
+        // The bytes go into a file beside the target; the target itself is replaced only by the
+        // complete download, so a failure leaves an earlier file exactly as it was.
+        file.f = CreatePartFile(target, &partPath);
         if (!file.f) {
+          const int err = errno;
+          FW_LOG("Cannot create " + target + ".part: " + std::strerror(err));
           code = kWebCannotCreateFile;
         } else {
           fileCreated = true;
@@ -344,7 +385,7 @@ int HTTPGetFromWeb(THTTP& r) {
       if (toFile && got > 0) {
         const size_t written = std::fwrite(chunk.data(), 1, got, file.f);
         std::error_code ec;
-        const auto length = std::filesystem::file_size(r.FullFileName, ec);
+        const auto length = std::filesystem::file_size(partPath, ec);
         if (written != got || ec || static_cast<int64_t>(length) != received + int64_t(got)) {
           code = kWebSizeMismatch;
           break;
@@ -370,7 +411,7 @@ int HTTPGetFromWeb(THTTP& r) {
       if (got == 0) {  // the body is complete
         if (toFile) {
           std::error_code ec;
-          const auto length = std::filesystem::file_size(r.FullFileName, ec);
+          const auto length = std::filesystem::file_size(partPath, ec);
           if (ec || static_cast<int64_t>(length) != received) {
             code = kWebSizeMismatch;
             break;
@@ -384,6 +425,16 @@ int HTTPGetFromWeb(THTTP& r) {
           code = kWebSizeMismatch;
         } else {
           code = kWebOk;
+        }
+        if (code == kWebOk && toFile) {
+          std::error_code moved;
+          std::filesystem::rename(partPath, target, moved);
+          if (moved) {
+            FW_LOG("Cannot rename " + partPath + " to " + target + ": " + moved.message());
+            code = kWebCannotCreateFile;
+          } else {
+            fileCreated = false;  // it is the user's file now
+          }
         }
       }
     }
@@ -415,11 +466,11 @@ int HTTPGetFromWeb(THTTP& r) {
   r.iHTTPRetVal = code;
   if (r.CallEnd) r.CallEnd(r, code, received, total, seconds());
   // A failed file download leaves no partial file, also when the file was already closed
-  // (a size mismatch found at completion).
+  // (a size mismatch found at completion). Only the file this download made is removed.
   if (toFile && code != kWebOk && fileCreated) {
     file.Close();
     std::error_code ec;
-    std::filesystem::remove(r.FullFileName, ec);
+    std::filesystem::remove(partPath, ec);
   }
   return code;
 }

@@ -8,8 +8,16 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace fw {
+
+// A stored file by identity: the device number of its file system and its inode number.
+struct FileId {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileId&) const = default;
+};
 
 class BlockDevice {
  public:
@@ -34,6 +42,11 @@ class BlockDevice {
   virtual bool StartWriteBack(uint64_t /*offset*/, uint64_t /*length*/) { return true; }
   virtual bool WaitWriteBack(uint64_t /*offset*/, uint64_t /*length*/) { return true; }
 
+  // The files whose bytes this device shows: the disk-image file itself, or the file behind a
+  // loop device (through every loop device on the way). Empty when it shows no file. A copy
+  // between the device and one of these files would overwrite what it reads.
+  virtual std::vector<FileId> BackingFiles() const { return {}; }
+
   // Whole-sector convenience wrappers: true only when every byte moved.
   bool ReadSectors(uint64_t firstSector, uint64_t count, void* buffer);
   bool WriteSectors(uint64_t firstSector, uint64_t count, const void* buffer);
@@ -52,6 +65,7 @@ class WindowDevice final : public BlockDevice {
   int LastError() const override { return error_ ? error_ : base_.LastError(); }
   bool StartWriteBack(uint64_t offset, uint64_t length) override;
   bool WaitWriteBack(uint64_t offset, uint64_t length) override;
+  std::vector<FileId> BackingFiles() const override { return base_.BackingFiles(); }
 
  private:
   // false (EINVAL) when [offset, offset + length) reaches outside the window.
@@ -84,6 +98,7 @@ class FdDevice final : public BlockDevice {
   int LastError() const override { return error_; }
   bool StartWriteBack(uint64_t offset, uint64_t length) override;
   bool WaitWriteBack(uint64_t offset, uint64_t length) override;
+  std::vector<FileId> BackingFiles() const override;
   int fd() const { return fd_; }
 
  private:

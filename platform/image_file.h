@@ -1,7 +1,8 @@
 // Sequential access to a partition image file: created anew (truncating an old one) for a backup,
-// opened read-only for a restore. Positions advance with every transfer; transfers of any length
-// are moved whole (retrying partial system transfers), so a short count means end of file on
-// reading or a full file system / error on writing.
+// opened read-only for a restore. Only regular files (or a new name) are taken, and never the
+// file that the disk at the other end of the copy shows. Positions advance with every transfer;
+// transfers of any length are moved whole (retrying partial system transfers), so a short count
+// means end of file on reading or a full file system / error on writing.
 #pragma once
 
 #include <cstddef>
@@ -9,15 +10,31 @@
 #include <memory>
 #include <string>
 
+#include "platform/block_device.h"
+
 namespace fw {
+
+// Why a path cannot be the image file of a copy to or from a disk.
+enum class ImagePathProblem {
+  kNone,
+  kNotRegular,   // a device node, FIFO, socket or folder (for a backup: not a new name either)
+  kSameStorage,  // it holds the very bytes of the disk being copied
+};
+// Looks at `path` (following links) against `disk`, the other end of the copy. A missing path
+// is fine for a backup (forCreate) and kNotRegular for a restore.
+ImagePathProblem CheckImagePath(const std::string& path, const BlockDevice& disk, bool forCreate);
 
 class ImageFile {
  public:
   enum class Mode { kCreate, kRead };
   virtual ~ImageFile() = default;
 
-  // Opens `path`; nullptr on failure with the system error code in *error.
-  static std::unique_ptr<ImageFile> Open(const std::string& path, Mode mode, int* error);
+  // Opens `path`; nullptr on failure with the system error code in *error. `other` is the disk at
+  // the other end of the copy: the file that is opened is checked again as CheckImagePath does
+  // (EINVAL: not a regular file, EBUSY: the disk's own storage), and only then does kCreate cut
+  // an existing file to nothing.
+  static std::unique_ptr<ImageFile> Open(const std::string& path, Mode mode, int* error,
+                                         const BlockDevice* other = nullptr);
 
   // Bytes moved (possibly short), or -1 when nothing moved because of an error (LastError()).
   virtual int64_t Read(void* buffer, size_t length) = 0;

@@ -25,8 +25,12 @@ class VolumeFileWriter {
   virtual ~VolumeFileWriter() = default;
   // Appends bytes; false on an I/O error or a full volume.
   virtual bool Write(const void* data, size_t length) = 0;
-  // Finishes the file (directory entry with its size); false on failure.
+  // Finishes the file (directory entry with its size); false on failure, and the file is then
+  // removed as by Discard.
   virtual bool Close() = 0;
+  // Removes the file being written: its directory entry and every cluster it took are released,
+  // as if it had never been created. (A writer destroyed without Close does the same.)
+  virtual void Discard() = 0;
 };
 
 class VolumeFiles {

@@ -193,13 +193,18 @@ bool JobWriteIndexingMarkers(int32_t diskNumber, const std::string& R) {
 
 bool JobValidate7zZIPFile(const std::string& path) { return Validate7zZIPFile(path) != 0; }
 
+// A data set with entries that did not reach the volume is not installed.
 int JobExtractDataZipFile(const std::string& zipPath, const std::string& L) {
-  return ExtractDataZip(nullptr, 0, L, false, zipPath, true, false);
+  ExtractTally tally;
+  return ExtractDataZip(nullptr, 0, L, false, zipPath, true, false, &tally) == 1 &&
+         tally.NotWritten() == 0;
 }
 
 int JobInstallFreeDosDataSet(const std::string& L) {
+  ExtractTally tally;
   return ExtractDataZip(PackedFreeDosDataSet, static_cast<int64_t>(PackedFreeDosDataSetLength), L,
-                        true, "", true, false);
+                        true, "", true, false, &tally) == 1 &&
+         tally.NotWritten() == 0;
 }
 
 // Clover release archives (".iso.7z") are taken apart by the 7-Zip archiver carried inside the

@@ -36,9 +36,11 @@ bool JobInstallPartitionBootRecord(DriveHandle volume, int64_t bytesPerSector,
                                    const JobBootImages& images, const std::string& fileSystem);
 
 bool JobValidate7zZIPFile(const std::string& path);
-// Extracts a data-set zip onto the volume L (with progress); nonzero on success.
+// Extracts a data-set zip onto the volume L (with progress); nonzero only when every entry was
+// written.
 int JobExtractDataZipFile(const std::string& zipPath, const std::string& L);
-// The FreeDos files carried in the program, onto the volume L; nonzero on success.
+// The FreeDos files carried in the program, onto the volume L; nonzero only when every entry was
+// written.
 int JobInstallFreeDosDataSet(const std::string& L);
 // Clover release archives (mode 1 = the local archive, 0 = download); nonzero on success.
 int JobDLAndExtractCloverFromCloverDistrISO(const std::string& L, int mode);

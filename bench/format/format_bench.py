@@ -18,6 +18,7 @@ usage: format_bench.py --cli PATH [--work DIR] [--runs N (5)] [--sizes 1G,64G] [
 """
 import argparse
 import os
+import re
 import shutil
 import statistics
 import subprocess
@@ -260,8 +261,12 @@ def check_job_result(args, img, fs, parts, zip_files):
             run(["losetup", "-d", dev])
     if zip_files:
         work = os.path.dirname(img)
-        root = run([args.cli, "--settings", os.path.join(work, "bench.ini"), "volume",
-                    f"{img}@{p1 * SECTOR}", "ls", "/"], check=False, cwd=work)[2]
+        listing = run([args.cli, "--settings", os.path.join(work, "bench.ini"), "--image", img,
+                       "list"], check=False, cwd=work)[2]
+        letters = re.findall(r"Part1: .* ([D-Z]:)$", listing, re.M)
+        root = run([args.cli, "--settings", os.path.join(work, "bench.ini"), "--image", img,
+                    "volume", letters[0] if letters else "D:", "ls", "/"],
+                   check=False, cwd=work)[2]
         for name in ("EFI", ".metadata_never_index", ".fseventsd"):
             if name not in root:
                 notes.append(f"no {name} on the volume")

@@ -80,6 +80,9 @@ class FileWriter final : public VolumeFileWriter {
   ~FileWriter() override;
   bool Write(const void* data, size_t length) override;
   bool Close() override;
+  void Discard() override {
+    if (!closed_) Rollback();
+  }
 
  private:
   bool FlushPending(bool final);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -127,16 +128,28 @@ DiskBackend& ImageDiskBackend() {
 namespace {
 std::atomic<bool> rememberNew{false};
 
-int Attach(const std::string& path, uint32_t sectorSize, bool remember) {
+void SetWhy(std::string* why, const std::string& text) {
+  if (why) *why = text;
+}
+
+int Attach(const std::string& path, uint32_t sectorSize, bool remember, std::string* why) {
   if (sectorSize != 512 && sectorSize != 4096) {
     FW_LOG("Error sector size " + std::to_string(sectorSize) + " for " + path);
+    SetWhy(why, "sector size " + std::to_string(sectorSize) + " (512 or 4096 only)");
     return 0;
   }
   const std::string abs = Absolute(path);
   struct stat st {};
-  if (::stat(abs.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      st.st_size < static_cast<off_t>(sectorSize)) {
-    FW_LOG("Error attach " + abs + ": not a disk-image file of at least one sector");
+  std::string reason;
+  if (::stat(abs.c_str(), &st) != 0)
+    reason = std::strerror(errno);
+  else if (!S_ISREG(st.st_mode))
+    reason = "not a regular file";
+  else if (st.st_size < static_cast<off_t>(sectorSize))
+    reason = "smaller than one sector (" + std::to_string(st.st_size) + " bytes)";
+  if (!reason.empty()) {
+    FW_LOG("Error attach " + abs + ": " + reason);
+    SetWhy(why, reason);
     return 0;
   }
   std::lock_guard<std::mutex> lock(ListMutex());
@@ -156,8 +169,8 @@ int Attach(const std::string& path, uint32_t sectorSize, bool remember) {
 
 void SetRememberAttachedImages(bool on) { rememberNew = on; }
 
-int AttachImageDisk(const std::string& path, uint32_t sectorSize) {
-  return Attach(path, sectorSize, rememberNew);
+int AttachImageDisk(const std::string& path, uint32_t sectorSize, std::string* why) {
+  return Attach(path, sectorSize, rememberNew, why);
 }
 
 int DetachImageDisk(const std::string& path) {
@@ -180,17 +193,51 @@ void DetachAllImageDisks() {
   List().clear();
 }
 
-int CreateImageFile(const std::string& path, int64_t bytes) {
-  if (bytes <= 0) return 0;
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    FW_LOG("Error create " + path + ": " + std::to_string(errno));
+int CreateImageFile(const std::string& path, int64_t bytes, bool replace, std::string* why) {
+  if (bytes <= 0) {
+    SetWhy(why, "bad size " + std::to_string(bytes));
     return 0;
   }
-  const bool ok = ftruncate(fd, static_cast<off_t>(bytes)) == 0;
+  // A new file is made with O_EXCL, so a file that appeared meanwhile is not taken over; an
+  // existing one is only opened (never created through a dangling link) when replacing.
+  bool created = true;
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0 && errno == EEXIST && replace) {
+    // A device node or FIFO is not even opened: opening some of them has effects of its own.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      FW_LOG("Error create " + path + ": not a regular file");
+      SetWhy(why, "not a regular file");
+      return 0;
+    }
+    created = false;
+    fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  }
+  if (fd < 0) {
+    const std::string reason = errno == EEXIST ? "exists" : std::strerror(errno);
+    FW_LOG("Error create " + path + ": " + reason);
+    SetWhy(why, reason);
+    return 0;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    FW_LOG("Error create " + path + ": not a regular file");
+    SetWhy(why, "not a regular file");
+    return 0;
+  }
+  // Cutting to 0 first drops every old block: the grown file reads as zeros throughout.
+  const bool ok = (created || ::ftruncate(fd, 0) == 0) && ::ftruncate(fd, bytes) == 0;
+  const int err = errno;
   ::close(fd);
-  if (!ok) FW_LOG("Error size " + path + " to " + std::to_string(bytes));
-  return ok ? 1 : 0;
+  if (!ok) {
+    const std::string reason = "bad size " + std::to_string(bytes) + ": " + std::strerror(err);
+    FW_LOG("Error size " + path + " to " + std::to_string(bytes) + ": " + std::strerror(err));
+    SetWhy(why, reason);
+    if (created) ::unlink(path.c_str());
+    return 0;
+  }
+  return 1;
 }
 
 int64_t ParseImageSize(const std::string& text) {
@@ -267,7 +314,7 @@ void LoadAttachedImages() {
 
 void AttachImagesFromSettings(const std::string& settingsText) {
   for (const AttachedImage& a : ParseAttachedImagesGroup(settingsText)) {
-    if (!Attach(a.path, a.sectorSize, true))
+    if (!Attach(a.path, a.sectorSize, true, nullptr))
       FW_LOG("Disk image " + a.path + " is gone; dropped from the attached list");
   }
 }

@@ -23,16 +23,21 @@ struct AttachedImage {
 };
 
 // Attaches an existing image file (512 or 4096-byte sectors). 1 on success, 0 when the file is
-// missing, not a regular file, smaller than one sector, or the sector size is not 512/4096.
-// Attaching the same file again only updates its sector size.
-int AttachImageDisk(const std::string& path, uint32_t sectorSize = 512);
+// missing, not a regular file, smaller than one sector, or the sector size is not 512/4096; the
+// reason then goes into *why (the system's error text where there is one). Attaching the same
+// file again only updates its sector size.
+int AttachImageDisk(const std::string& path, uint32_t sectorSize = 512, std::string* why = nullptr);
 // 1 when the image was attached and is now detached.
 int DetachImageDisk(const std::string& path);
 const std::vector<AttachedImage>& AttachedImages();
 void DetachAllImageDisks();
 
-// Creates (or extends/truncates to) a sparse image file of `bytes` bytes; 1 or 0.
-int CreateImageFile(const std::string& path, int64_t bytes);
+// Creates a new sparse image file of `bytes` bytes. An existing file is never touched unless
+// `replace` is set: then it must be a regular file, and it starts blank (all zeros) at the new
+// size, so no partition table or data of the old image survives. 1, or 0 with the reason in *why
+// (the system's error text, "exists" or "not a regular file").
+int CreateImageFile(const std::string& path, int64_t bytes, bool replace = false,
+                    std::string* why = nullptr);
 // Parses a size such as "64M", "2G", "1.5G", "4096", "512K", "3T" (powers of 1024); -1 when bad.
 int64_t ParseImageSize(const std::string& text);
 

@@ -1,6 +1,8 @@
 // The Linux block-device backend: whole disks from /sys/block (sd*, nvme*, mmcblk*, vd*, xvd*,
 // hd*, and loop* with a backing file). Everything is read under a root folder ("/" normally), so
-// tests give it a fake tree holding sys/block, sys/dev, proc/mounts, proc/swaps and dev/.
+// tests give it a fake tree holding sys/block, sys/dev, proc/mounts, proc/swaps and dev/. How the
+// devices stand on one another (and so which disks the system uses) is
+// platform/linux/block_stack.h.
 #pragma once
 
 #include <memory>
@@ -14,6 +16,7 @@ namespace fw {
 // Mount points whose disk counts as a system disk.
 inline constexpr const char* kSystemMountPoints[] = {"/",    "/boot", "/boot/efi",
                                                      "/usr", "/var",  "/home"};
+bool IsSystemMountPoint(const std::string& target);
 
 class BlockDiskBackend final : public DiskBackend {
  public:

@@ -56,6 +56,13 @@ class FakeRoot {
     Put("dev/" + name, "");
     return sys;
   }
+  // A loop device of `sectors` showing `backing` from byte `offset` on.
+  void Loop(const std::string& name, const std::string& backing, int64_t offset,
+            int64_t sectors = 2048) {
+    Disk(name, "virtual", sectors, false);
+    Put("sys/block/" + name + "/loop/backing_file", backing + "\n");
+    Put("sys/block/" + name + "/loop/offset", std::to_string(offset) + "\n");
+  }
   void Partition(const std::string& disk, const std::string& part, int64_t startSector) {
     const std::string sys = "sys/block/" + disk + "/" + part + "/";
     Put(sys + "partition", "1\n");
@@ -93,9 +100,7 @@ TEST(BlockBackendSysfs, DescribesUsbSataNvmeAndLoopDisks) {
   s = t.Disk("nvme0n1", kNvmePath, 1000215216, false, 4096);
   t.Put(s + "device/model", "Samsung SSD 970 EVO\n");
   t.Partition("nvme0n1", "nvme0n1p1", 256);
-  t.Disk("loop3", "virtual", 204800, false);
-  t.Put("sys/block/loop3/loop/backing_file", "/srv/images/stick.img\n");
-  t.Put("sys/block/loop3/loop/offset", "0\n");
+  t.Loop("loop3", "/srv/images/stick.img", 0, 204800);
 
   BlockDiskBackend backend(t.Root() + "/");
   bool denied = true;
@@ -224,16 +229,11 @@ TEST(BlockBackendSysfs, LoopDevicesOverTheSameFileShareTheirUse) {
   const std::string img = t.Root() + "/disk.img";
   t.Put("disk.img", std::string(4096, '\0'));
   // loop2 shows the whole file, loop5 a window of it that is mounted at /.
-  t.Disk("loop2", "virtual", 8, false);
-  t.Put("sys/block/loop2/loop/backing_file", img + "\n");
-  t.Put("sys/block/loop2/loop/offset", "0\n");
-  t.Disk("loop5", "virtual", 2, false);
-  t.Put("sys/block/loop5/loop/backing_file", img + "\n");
-  t.Put("sys/block/loop5/loop/offset", "1024\n");
+  t.Loop("loop2", img, 0, 8);
+  t.Loop("loop5", img, 1024, 2);
   // loop6 shows another file and stays free.
   t.Put("other.img", std::string(4096, '\0'));
-  t.Disk("loop6", "virtual", 8, false);
-  t.Put("sys/block/loop6/loop/backing_file", t.Root() + "/other.img\n");
+  t.Loop("loop6", t.Root() + "/other.img", 0, 8);
   t.Append("proc/mounts", "/dev/loop5 / ext4 rw 0 0\n");
 
   auto m = ByName(BlockDiskBackend(t.Root()).Enumerate(nullptr));
@@ -243,6 +243,59 @@ TEST(BlockBackendSysfs, LoopDevicesOverTheSameFileShareTheirUse) {
   EXPECT_EQ(m["loop2"].rootPartitionOffset, 1024);
   EXPECT_FALSE(m["loop6"].systemDisk);
   EXPECT_EQ(m["loop6"].ProductId, "other.img");
+}
+
+// A loop device writes onto what it reads: over a partition of the system disk, over the system
+// disk itself, over a device-mapper device on it, or over another such loop device, it is a system
+// disk too. Over a plain file, or over a stick that holds nothing of the system, it is not.
+TEST(BlockBackendSysfs, LoopDevicesOverTheSystemDiskAreSystemDisks) {
+  FakeRoot t;
+  t.Disk("sda", kSataPath, 976773168, false);
+  t.Partition("sda", "sda1", 2048);
+  t.Partition("sda", "sda2", 1050624);
+  t.Disk("sde", kUsbPath, 1000000, true);
+  t.Partition("sde", "sde1", 2048);
+  // dm-0 is built on sdc1 and mounted at /home.
+  t.Disk("sdc", kSataPath, 1000000, false);
+  t.Partition("sdc", "sdc1", 2048);
+  t.Put("sys/block/sdc/sdc1/holders/dm-0", "");
+  t.Disk("dm-0", "virtual", 990000, false);
+  t.Put("sys/block/dm-0/slaves/sdc1", "");
+  t.Loop("loop1", "/dev/sda2", 0);              // a partition of the system disk
+  t.Loop("loop2", "/dev/loop1", 4096);          // a loop device over that one
+  t.Loop("loop3", "/dev/sda", 0);               // the system disk itself
+  t.Loop("loop4", "/dev/mapper/home", 0);       // the device-mapper device, through its link
+  t.Loop("loop5", "/dev/sde1", 512);            // a partition of a stick
+  t.Loop("loop6", t.Root() + "/stick.img", 0);  // a plain image file
+  t.Loop("loop7", "/dev/loop5", 0);             // a loop over a loop over the stick
+  fs::create_directories(fs::path(t.Root()) / "dev/mapper");
+  fs::create_symlink("../dm-0", fs::path(t.Root()) / "dev/mapper/home");
+  t.Put("dev/dm-0", "");
+  t.Put("stick.img", std::string(4096, '\0'));
+  t.Append("proc/mounts",
+           "/dev/sda2 / ext4 rw 0 0\n"
+           "/dev/mapper/home /home ext4 rw 0 0\n");
+
+  BlockDiskBackend backend(t.Root());
+  auto m = ByName(backend.Enumerate(nullptr));
+  EXPECT_TRUE(m["sda"].systemDisk);
+  EXPECT_TRUE(m["sdc"].systemDisk);
+  for (const char* name : {"loop1", "loop2", "loop3", "loop4"})
+    EXPECT_TRUE(m[name].systemDisk) << name;
+  for (const char* name : {"sde", "loop5", "loop6", "loop7"})
+    EXPECT_FALSE(m[name].systemDisk) << name;
+  int error = 0;
+  EXPECT_EQ(backend.Open(m["loop2"], true, &error), nullptr);
+  EXPECT_EQ(error, EPERM);
+
+  // The other way round: a loop device over the stick's partition mounted at "/" makes the
+  // stick a system disk, with the root where that loop device's bytes begin.
+  t.Append("proc/mounts", "/dev/loop7 / ext4 rw 0 0\n");
+  m = ByName(backend.Enumerate(nullptr));
+  EXPECT_TRUE(m["sde"].systemDisk);
+  EXPECT_EQ(m["sde"].rootPartitionOffset, 2048 * 512 + 512);
+  EXPECT_TRUE(m["loop5"].systemDisk);
+  EXPECT_FALSE(m["loop6"].systemDisk);
 }
 
 }  // namespace

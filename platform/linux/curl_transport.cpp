@@ -100,6 +100,10 @@ class CurlRequest final : public HttpRequest {
     *got = 0;
     want_ = std::max<size_t>(size, 1);
     lastActivity_ = NowMs();
+    if (failed_ != HttpWait::Ok && Buffered() == 0) {  // reported once the bytes are handed over
+      *error = failedText_;
+      return failed_;
+    }
     const size_t n = std::min(Buffered(), size);
     if (n > 0) std::memcpy(buffer, pending_.data() + offset_, n);
     offset_ += n;
@@ -114,10 +118,15 @@ class CurlRequest final : public HttpRequest {
     destCap_ = size;
     destFilled_ = n;
     for (;;) {
-      if (destFilled_ == size || (done_ && destFilled_ > 0)) {
+      if (destFilled_ == size || ((done_ || failed_ != HttpWait::Ok) && destFilled_ > 0)) {
         *got = destFilled_;
         dest_ = nullptr;
         return HttpWait::Ok;
+      }
+      if (failed_ != HttpWait::Ok) {
+        dest_ = nullptr;
+        *error = failedText_;
+        return failed_;
       }
       if (done_) {
         dest_ = nullptr;
@@ -132,8 +141,10 @@ class CurlRequest final : public HttpRequest {
       }
       const HttpWait w = Pump(error);
       if (w != HttpWait::Ok) {
-        dest_ = nullptr;
-        return w;
+        // A stall or a cancel after some bytes: those bytes are handed over first (the caller
+        // keeps them and a resume starts behind them), the failure comes with the next call.
+        failed_ = w;
+        failedText_ = *error;
       }
     }
   }
@@ -243,6 +254,8 @@ class CurlRequest final : public HttpRequest {
   bool done_ = false;
   CURLcode result_ = CURLE_OK;
   bool paused_ = false;
+  HttpWait failed_ = HttpWait::Ok;  // a stall or cancel not yet reported to the caller
+  std::string failedText_;
   size_t want_ = 65536;
   std::vector<char> pending_;
   size_t offset_ = 0;

@@ -2,9 +2,11 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 
 #include "platform/block_device.h"
 #include "platform/linux/sync_range.h"
@@ -90,6 +92,31 @@ bool FdDevice::StartWriteBack(uint64_t offset, uint64_t length) {
 bool FdDevice::WaitWriteBack(uint64_t offset, uint64_t length) {
   return SyncRange(fd_, static_cast<int64_t>(offset), static_cast<int64_t>(length), kSyncRangeWait,
                    &error_);
+}
+
+std::vector<FileId> FdDevice::BackingFiles() const {
+  std::vector<FileId> out;
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return out;
+  // A loop device (or a partition of one) shows its backing file, which may itself be another
+  // loop device; a few steps cover every stacking a user builds by hand.
+  for (int depth = 0; depth < 8; ++depth) {
+    if (S_ISREG(st.st_mode)) {
+      out.push_back({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)});
+      break;
+    }
+    if (!S_ISBLK(st.st_mode)) break;
+    const std::string sys = "/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
+                            std::to_string(minor(st.st_rdev));
+    std::string backing;
+    for (const char* where : {"/loop/backing_file", "/../loop/backing_file"}) {
+      std::ifstream in(sys + where);
+      if (in && std::getline(in, backing) && !backing.empty()) break;
+      backing.clear();
+    }
+    if (backing.empty() || ::stat(backing.c_str(), &st) != 0) break;
+  }
+  return out;
 }
 
 bool FdDevice::Flush() {

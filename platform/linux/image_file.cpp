@@ -1,8 +1,10 @@
 #include "platform/image_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/linux/sync_range.h"
@@ -86,9 +88,41 @@ class FdImageFile final : public ImageFile {
 
 }  // namespace
 
-std::unique_ptr<ImageFile> ImageFile::Open(const std::string& path, Mode mode, int* error) {
+namespace {
+
+ImagePathProblem ProblemOf(const struct stat& st, const BlockDevice* disk) {
+  if (!S_ISREG(st.st_mode)) return ImagePathProblem::kNotRegular;
+  if (disk) {
+    const FileId id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    const std::vector<FileId> shown = disk->BackingFiles();
+    if (std::find(shown.begin(), shown.end(), id) != shown.end())
+      return ImagePathProblem::kSameStorage;
+  }
+  return ImagePathProblem::kNone;
+}
+
+}  // namespace
+
+ImagePathProblem CheckImagePath(const std::string& path, const BlockDevice& disk, bool forCreate) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0)
+    return forCreate && errno == ENOENT ? ImagePathProblem::kNone : ImagePathProblem::kNotRegular;
+  return ProblemOf(st, &disk);
+}
+
+std::unique_ptr<ImageFile> ImageFile::Open(const std::string& path, Mode mode, int* error,
+                                           const BlockDevice* other) {
   const bool create = mode == Mode::kCreate;
-  const int flags = create ? (O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC) : (O_RDONLY | O_CLOEXEC);
+  // A device node or FIFO is not even opened: opening some of them has effects of its own.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (error) *error = EINVAL;
+    return nullptr;
+  }
+  // No O_TRUNC: the file is cut only once it is known to be a plain file of its own. O_NONBLOCK
+  // keeps a FIFO put in its place meanwhile from blocking the open; it means nothing for files.
+  const int flags = create ? (O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
+                           : (O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   // An image is read once from start to end into aligned 16 MiB buffers: reading it directly
   // skips the copy through the page cache and leaves the cache to the rest of the system.
   bool direct = !create;
@@ -99,6 +133,19 @@ std::unique_ptr<ImageFile> ImageFile::Open(const std::string& path, Mode mode, i
   }
   if (fd < 0) {
     if (error) *error = errno;
+    return nullptr;
+  }
+  int code = ::fstat(fd, &st) != 0 ? errno : 0;
+  if (code == 0) {
+    const ImagePathProblem problem = ProblemOf(st, other);
+    if (problem == ImagePathProblem::kNotRegular) code = EINVAL;
+    if (problem == ImagePathProblem::kSameStorage) code = EBUSY;
+  }
+  if (code == 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) code = errno;
+  if (code == 0 && create && ::ftruncate(fd, 0) != 0) code = errno;
+  if (code != 0) {
+    ::close(fd);
+    if (error) *error = code;
     return nullptr;
   }
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);

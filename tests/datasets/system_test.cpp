@@ -102,12 +102,19 @@ TEST_F(CliOnImage, ExtractsOntoTheVolumeLetter) {
   WriteFile(s.Path("Clover-5119-X64.zip"), MakeZip({{"boot", "Clover revision: 5119\n"},
                                                     {"EFI/CLOVER/config.plist", "<plist/>"},
                                                     {"../../escape", "x"}}));
+  // The refused entry makes the command fail, and says so.
   ASSERT_EQ(
       Cli("extract-data-zip '" + s.Path("Clover-5119-X64.zip").string() + "' '" + letter + "\\'"),
-      0)
+      1)
       << ReadFile(s.Path("out.txt"));
   EXPECT_NE(ReadFile(s.Path("out.txt")).find("Extracted (3/3) files to " + letter + "\\"),
             std::string::npos);
+  EXPECT_NE(ReadFile(s.Path("out.txt"))
+                .find("extract-data-zip: 1 of 3 entries not written (1 refused, 0 failed)"),
+            std::string::npos)
+      << ReadFile(s.Path("out.txt"));
+  WriteFile(s.Path("Clover-5119-X64.zip"), MakeZip({{"boot", "Clover revision: 5119\n"},
+                                                    {"EFI/CLOVER/config.plist", "<plist/>"}}));
   EXPECT_EQ(Output("mtype -i " + volume + " ::/EFI/CLOVER/config.plist"), "<plist/>");
   EXPECT_EQ(Output("mtype -i " + volume + " ::/boot"), "Clover revision: 5119\n");
   EXPECT_EQ(Output("mdir -b -i " + volume + " ::/").find("escape"), std::string::npos);

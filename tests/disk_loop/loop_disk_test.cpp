@@ -180,7 +180,7 @@ TEST_F(LoopDiskTest, DiskLockAgainstPartitionWindowsHeldOrMounted) {
     ExclusiveHolder other;
     ASSERT_TRUE(other.Hold(window));
     EXPECT_EQ(GetDriveHandle(n, "", true, true), kInvalidHandle);
-    EXPECT_TRUE(LogHas(NameOf(loop) + ": " + NameOf(window) + " over the same file is in use"));
+    EXPECT_TRUE(LogHas(NameOf(loop) + ": " + NameOf(window) + " over its bytes is in use"));
   }
   int st = 0;
   const std::string out = Shell("mkfs.ext4 -q -F " + window, &st);
@@ -203,6 +203,39 @@ TEST_F(LoopDiskTest, DiskLockAgainstPartitionWindowsHeldOrMounted) {
   EXPECT_FALSE(OthersCanClaim(window));
   CloseHandle(locked);
   EXPECT_TRUE(OthersCanClaim(window));
+}
+
+// A loop device over the disk's own loop device shows its bytes, and the kernel does not count it
+// as a user of the disk: held by another program it keeps the disk from being claimed, and the
+// claim keeps it from being taken.
+TEST_F(LoopDiskTest, DiskLockAgainstALoopDeviceOverTheDisk) {
+  const fs::path file = MakeFile("stack.img", 16 * MiB);
+  const std::string loop = AttachLoop(file, 512);
+  FW_REQUIRE_LOOP(loop);
+  int st = 0;
+  std::string upper = Shell("losetup -f --show " + loop, &st);
+  upper = upper.substr(0, upper.find('\n'));
+  ASSERT_EQ(st, 0) << upper;
+  ASSERT_EQ(upper.rfind("/dev/loop", 0), 0u) << upper;
+  struct Detach {
+    std::string device;
+    ~Detach() { Shell("losetup -d " + device); }
+  } detach{upper};
+  const int32_t n = ListLoops({loop}, file);
+  ASSERT_GE(n, 0);
+  {
+    ExclusiveHolder other;
+    ASSERT_TRUE(other.Hold(upper));
+    EXPECT_EQ(GetDriveHandle(n, "", true, true), kInvalidHandle);
+    EXPECT_TRUE(LogHas(NameOf(loop) + ": " + NameOf(upper) + " over its bytes is in use"))
+        << LogText();
+  }
+  const DriveHandle locked = GetDriveHandle(n, "", true, true);
+  ASSERT_NE(locked, kInvalidHandle);
+  EXPECT_FALSE(OthersCanClaim(upper));
+  CloseHandle(locked);
+  EXPECT_TRUE(OthersCanClaim(upper));
+  EXPECT_EQ(OpenHandleCount(), 0);
 }
 
 TEST_F(LoopDiskTest, VolumeLockTriesTwentyTimesHalfASecondApart) {

@@ -133,21 +133,35 @@ class FormatJobTest : public ::testing::Test {
       if (d.VendorId == "Image") return SetCurrentDisk(d.DiskNumber, -1) == 1;
     return false;
   }
-  // A Clover data-set zip with a small EFI tree.
-  fs::path MakeDataSetZip() {
+  // A Clover data-set zip made by Python's zipfile: `body` writes into the ZipFile `z`, and the
+  // lines after it may change the finished file `path`.
+  fs::path MakeZip(const std::string& body, const std::string& after = "",
+                   const char* method = "ZIP_DEFLATED") {
     const fs::path zip = dir_ / "Clover-5151-X64.zip";
-    const std::string py =
-        "import zipfile,sys\n"
-        "z=zipfile.ZipFile(sys.argv[1],'w',zipfile.ZIP_DEFLATED)\n"
-        "z.writestr('EFI/CLOVER/config.plist','<plist>'+'x'*5000+'</plist>')\n"
-        "z.writestr('EFI/BOOT/BOOTX64.efi',bytes(range(256))*300)\n"
-        "z.writestr('EFI/CLOVER/kexts/Other/README.txt','kexts go here')\n"
-        "z.close()\n";
-    std::ofstream(dir_ / "mk.py") << py;
+    std::ofstream(dir_ / "mk.py") << "import zipfile,sys\npath=sys.argv[1]\n"
+                                  << "z=zipfile.ZipFile(path,'w',zipfile." << method << ")\n"
+                                  << body << "z.close()\n"
+                                  << after;
     int st = 0;
     Shell("python3 " + (dir_ / "mk.py").string() + " " + zip.string(), &st);
     EXPECT_EQ(st, 0);
     return zip;
+  }
+  // A Clover data-set zip with a small EFI tree.
+  fs::path MakeDataSetZip() {
+    return MakeZip(
+        "z.writestr('EFI/CLOVER/config.plist','<plist>'+'x'*5000+'</plist>')\n"
+        "z.writestr('EFI/BOOT/BOOTX64.efi',bytes(range(256))*300)\n"
+        "z.writestr('EFI/CLOVER/kexts/Other/README.txt','kexts go here')\n");
+  }
+  // Settings for Clover on one FAT32 partition with the local data set `zip`.
+  void CloverFat32With(const fs::path& zip) {
+    SettingsRecord& s = Settings();
+    s.Boot_records = "Clover";
+    s.FileSystem = "FAT32";
+    s.MultiPartitions = 0;
+    s.InstallDataSet = "Local";
+    TheCloverChoice() = {zip.string(), "5151"};
   }
   void Run() {
     UpdateAllDrives();
@@ -555,21 +569,10 @@ TEST_F(FormatJobTest, CancelInTheWipeStopsZeroingAndTheFormatFails) {
 
 TEST_F(FormatJobTest, CancelDuringTheDataSetLeavesACleanVolumeReportedNotInstalled) {
   const fs::path img = MakeDisk(128 * MiB);
-  const fs::path zip = dir_ / "Clover-5151-X64.zip";
-  std::ofstream(dir_ / "mk.py") << "import zipfile,sys\n"
-                                   "z=zipfile.ZipFile(sys.argv[1],'w',zipfile.ZIP_DEFLATED)\n"
-                                   "for i in range(40):\n"
-                                   "  z.writestr('EFI/CLOVER/f%02d.bin'%i,bytes([i])*20000)\n"
-                                   "z.close()\n";
+  CloverFat32With(
+      MakeZip("for i in range(40):\n"
+              "  z.writestr('EFI/CLOVER/f%02d.bin'%i,bytes([i])*20000)\n"));
   int st = 0;
-  Shell("python3 " + (dir_ / "mk.py").string() + " " + zip.string(), &st);
-  ASSERT_EQ(st, 0);
-  SettingsRecord& s = Settings();
-  s.Boot_records = "Clover";
-  s.FileSystem = "FAT32";
-  s.MultiPartitions = 0;
-  s.InstallDataSet = "Local";
-  TheCloverChoice() = {zip.string(), "5151"};
   ui_.onStatus = [](const std::string& text) {
     if (text.rfind("Extracted (5/", 0) == 0) {
       FormatStatus = 1;
@@ -590,6 +593,37 @@ TEST_F(FormatJobTest, CancelDuringTheDataSetLeavesACleanVolumeReportedNotInstall
   const auto files = std::count(tree.begin(), tree.end(), '\n');
   EXPECT_GE(files, 4);
   EXPECT_LT(files, 40);
+  EXPECT_EQ(OpenHandleCount(), 0);
+}
+
+// A data set with an entry whose CRC proves wrong is not installed: the job says so, and the
+// entry leaves nothing on a clean volume.
+TEST_F(FormatJobTest, DataSetWithAWrongCrcIsReportedNotInstalled) {
+  const fs::path img = MakeDisk(128 * MiB);
+  CloverFat32With(
+      MakeZip("z.writestr('EFI/CLOVER/config.plist','<plist/>')\n"
+              "z.writestr('EFI/BOOT/BOOTX64.efi',b'BROKEN-PAYLOAD'*500)\n",
+              "d=open(path,'rb').read()\n"
+              "i=d.find(b'BROKEN-PAYLOAD')\n"
+              "open(path,'wb').write(d[:i]+b'X'+d[i+1:])\n",
+              "ZIP_STORED"));
+  int st = 0;
+  Run();
+  EXPECT_FALSE(LastFormatOutcome().ok);
+  EXPECT_FALSE(LastFormatOutcome().dataSetInstalled);
+  EXPECT_FALSE(AllDone());
+  EXPECT_TRUE(ui_.Saw("Clover Data set files Not Installed"));
+  bool counted = false;
+  for (const std::string& text : ui_.statuses)
+    counted |=
+        text.rfind("Extracted (1/2) files to ", 0) == 0 &&
+        text.find(":\\; 1 of 2 entries not written (0 refused, 1 failed)") != std::string::npos;
+  EXPECT_TRUE(counted);
+  const fs::path part = ExtractPartition(img, 512);
+  const std::string fsck = Shell("fsck.fat -n " + part.string(), &st);
+  EXPECT_EQ(st, 0) << fsck;
+  EXPECT_NE(Shell("mtype -i " + part.string() + " ::/EFI/CLOVER/config.plist"), "");
+  EXPECT_NE((Shell("mdir -i " + part.string() + " ::/EFI/BOOT/BOOTX64.efi", &st), st), 0);
   EXPECT_EQ(OpenHandleCount(), 0);
 }
 

@@ -244,6 +244,38 @@ TEST_P(LoopImages, BackupOntoAFullFileSystemReportsTheWriteError) {
   EXPECT_EQ(CancelMainThread.load(), 0);
 }
 
+// The loop device shows disk.img: a backup into that file (or through a second loop device over
+// the first) would empty what it reads, and a restore from it would overwrite what it reads.
+TEST_P(LoopImages, ImageFileBehindTheLoopDeviceIsRefused) {
+  if (GetParam() != 512) GTEST_SKIP() << "one sector size is enough for this case";
+  const auto before = ReadFile(disk_);
+  {
+    auto d = Attach(false);
+    ASSERT_TRUE(d);
+    ui_.file = disk_.string();
+    EXPECT_FALSE(RunBackUp().copied);
+    EXPECT_FALSE(RunRecover().copied);
+    EXPECT_EQ(d->open, 0);
+  }
+  int status = 0;
+  std::string upper = Shell("losetup --find --show " + loop_, &status);
+  while (!upper.empty() && (upper.back() == '\n' || upper.back() == ' ')) upper.pop_back();
+  ASSERT_EQ(status, 0) << upper;
+  ASSERT_EQ(upper.rfind("/dev/loop", 0), 0u) << upper;
+  {
+    auto device = FdDevice::Open(upper, true);
+    ASSERT_TRUE(device);
+    const std::vector<FileId> shown = device->BackingFiles();
+    LoopJobDisk d(std::move(device), false);
+    SetImageJobDiskForTesting(&d);
+    EXPECT_EQ(shown.size(), 1u);
+    EXPECT_FALSE(RunBackUp().copied);
+    SetImageJobDiskForTesting(nullptr);
+  }
+  Shell("losetup -d " + upper);
+  EXPECT_EQ(ReadFile(disk_), before);
+}
+
 INSTANTIATE_TEST_SUITE_P(SectorSizes, LoopImages, ::testing::Values(512u, 4096u));
 
 }  // namespace

@@ -1,4 +1,6 @@
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -109,6 +111,160 @@ TEST_F(DownloadTest, PartialAnswerFromTheWrongOffsetIsRefused) {
   EXPECT_EQ(HTTPGetFromWeb(r_), fw::kWebResumeLimit);
   EXPECT_EQ(server.Requests().size(), 3u);
   EXPECT_FALSE(std::filesystem::exists(Target()));
+}
+
+// A resumed part is appended only when its Content-Range names the offset asked for and the
+// known total: a 206 without one (here: the right length, from byte 0) or with another total is
+// a failed attempt, never a corrupted file reported as complete.
+TEST_F(DownloadTest, ResumedPartMustNameItsStartAndTheTotal) {
+  for (const bool noRange : {true, false}) {
+    TestServer server(TestServer::Scripted([noRange](const Request&, int index) {
+      Plan p = Sized(1000000);
+      if (index == 0) p.dropAfter = 700000;
+      if (noRange) {
+        p.omitContentRange = true;
+        p.rangeFromZero = true;
+      } else {
+        p.rangeTotal = 2000000;
+      }
+      return p;
+    }));
+    fw::ClearHTTP(r_);
+    ToFile(server.Url("/f.bin"), 2, 65536);
+    EXPECT_EQ(HTTPGetFromWeb(r_), fw::kWebResumeLimit) << noRange;
+    EXPECT_EQ(r_.iStatusCode, 206);
+    const auto reqs = server.Requests();
+    ASSERT_EQ(reqs.size(), 3u);
+    EXPECT_EQ(reqs[1].Header("range"), "bytes=700000-999999");
+    EXPECT_EQ(reqs[2].Header("range"), "bytes=700000-999999");
+    EXPECT_TRUE(std::filesystem::is_empty(dir_)) << noRange;
+  }
+}
+
+// A connection that stalls in the middle of a chunk: the bytes that did arrive are kept, and the
+// resume asks for the rest only.
+TEST_F(DownloadTest, StalledConnectionResumesWhereTheDataStopped) {
+  fw::SetHttpStallTimeoutMs(400);
+  TestServer server(TestServer::Scripted([](const Request&, int index) {
+    Plan p = Sized(300000);
+    if (index == 0) p.stallAfter = 100000;
+    return p;
+  }));
+  ToFile(server.Url("/f.bin"));  // 300,000 bytes of known size: one chunk
+  ASSERT_EQ(HTTPGetFromWeb(r_), fw::kWebOk);
+  EXPECT_TRUE(HoldsPattern(Target(), 300000));
+  const auto reqs = server.Requests();
+  ASSERT_EQ(reqs.size(), 2u);
+  EXPECT_EQ(reqs[1].Header("range"), "bytes=100000-299999");
+}
+
+// The transport itself: a cancel in the middle of a read hands over the bytes received so far,
+// and reports the cancel with the next read.
+TEST_F(DownloadTest, TransportHandsOverTheBytesBeforeACancel) {
+  TestServer server(TestServer::Scripted([](const Request&, int) {
+    Plan p = Sized(50000);
+    p.stallAfter = 1000;
+    return p;
+  }));
+  std::atomic<bool> cancel{false};
+  fw::HttpRequestOptions o;
+  o.url = server.Url("/f.bin");
+  o.cancelled = [&] { return cancel.load(); };
+  std::string error;
+  auto request = fw::TheHttpTransport().Open(o, &error);
+  ASSERT_TRUE(request) << error;
+  fw::HttpResponseHead head;
+  ASSERT_EQ(request->Send(&head, &error), fw::HttpWait::Ok) << error;
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    cancel = true;
+  });
+  std::vector<char> buffer(50000);
+  size_t got = 0;
+  EXPECT_EQ(request->Read(buffer.data(), buffer.size(), &got, &error), fw::HttpWait::Ok);
+  canceller.join();
+  ASSERT_EQ(got, 1000u);
+  std::vector<char> want(1000);
+  FillPattern(want.data(), 0, want.size());
+  EXPECT_TRUE(std::equal(want.begin(), want.end(), buffer.begin()));
+  EXPECT_EQ(request->Read(buffer.data(), buffer.size(), &got, &error), fw::HttpWait::Cancelled);
+  EXPECT_EQ(got, 0u);
+}
+
+// A target that is no regular file (a FIFO, a device node) is refused before anything is sent,
+// and stays as it was.
+TEST_F(DownloadTest, TargetThatIsNoRegularFileIsRefusedAndKept) {
+  TestServer server(TestServer::Scripted([](const Request&, int) { return Sized(5000); }));
+  const std::string fifo = Target("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::vector<std::string> targets{fifo, dir_.string()};
+  const std::string node = Target("null");
+  if (::geteuid() == 0 && ::mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+    targets.push_back(node);  // the same device as /dev/null, in the test's own folder
+  for (const std::string& target : targets) {
+    fw::ClearHTTP(r_);
+    ToFile(server.Url("/f.bin"));
+    r_.FullFileName = target;
+    EXPECT_EQ(HTTPGetFromWeb(r_), fw::kWebCannotCreateFile) << target;
+  }
+  EXPECT_EQ(server.Requests().size(), 0u);
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+  EXPECT_TRUE(std::filesystem::is_directory(dir_));
+  if (targets.size() == 3) {
+    EXPECT_TRUE(std::filesystem::is_character_file(node));
+  }
+}
+
+// The bytes arrive beside the target; the target is replaced only by the complete file. A failure
+// leaves an earlier file exactly as it was and no partial file; a link keeps pointing at the file.
+TEST_F(DownloadTest, EarlierFileStaysUntilTheDownloadIsComplete) {
+  TestServer server(TestServer::Scripted([](const Request& req, int) {
+    Plan p = Sized(400000);
+    if (req.target == "/broken") p.dropAfter = 150000;
+    return p;
+  }));
+  const std::string old = "the earlier file\n";
+  { std::ofstream(Target(), std::ios::binary) << old; }
+  auto contents = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  ToFile(server.Url("/broken"), 0, 65536);
+  bool sawPart = false;
+  r_.CallWorking = [&](fw::THTTP&, int64_t, int64_t, int64_t) {
+    EXPECT_EQ(contents(Target()), old);
+    sawPart = std::filesystem::exists(Target() + ".part");
+    return 1;
+  };
+  EXPECT_EQ(HTTPGetFromWeb(r_), fw::kWebResumeLimit);
+  EXPECT_TRUE(sawPart);
+  EXPECT_EQ(contents(Target()), old);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);
+
+  // A file of the part's name that is someone else's is left alone.
+  { std::ofstream(Target() + ".part", std::ios::binary) << "not ours"; }
+  fw::ClearHTTP(r_);
+  ToFile(server.Url("/broken"), 0, 65536);
+  EXPECT_EQ(HTTPGetFromWeb(r_), fw::kWebResumeLimit);
+  EXPECT_EQ(contents(Target() + ".part"), "not ours");
+  EXPECT_FALSE(std::filesystem::exists(Target() + ".part1"));
+
+  fw::ClearHTTP(r_);
+  ToFile(server.Url("/whole"), 0, 65536);
+  ASSERT_EQ(HTTPGetFromWeb(r_), fw::kWebOk);
+  EXPECT_TRUE(HoldsPattern(Target(), 400000));
+  EXPECT_EQ(contents(Target() + ".part"), "not ours");
+
+  // Through a link: the file it points at gets the bytes, the link stays a link.
+  std::filesystem::create_symlink(Target(), Target("link.bin"));
+  fw::ClearHTTP(r_);
+  ToFile(server.Url("/small"), 0, 65536);
+  r_.FullFileName = Target("link.bin");
+  std::filesystem::remove(Target());
+  { std::ofstream(Target(), std::ios::binary) << old; }
+  ASSERT_EQ(HTTPGetFromWeb(r_), fw::kWebOk);
+  EXPECT_TRUE(std::filesystem::is_symlink(Target("link.bin")));
+  EXPECT_TRUE(HoldsPattern(Target(), 400000));
 }
 
 TEST_F(DownloadTest, FailedFirstRequestEndsAtOnceWithoutResume) {
@@ -321,7 +477,9 @@ TEST_F(DownloadTest, StalledConnectionCountsAsBrokenAndCancelIsHonouredWhileWait
   EXPECT_EQ(HTTPGetFromWeb(r_), fw::kWebAborted);
   canceller.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-  EXPECT_FALSE(std::filesystem::exists(Target()));
+  // The file of the download before stays; the aborted one leaves nothing.
+  EXPECT_TRUE(HoldsPattern(Target(), 20000));
+  EXPECT_FALSE(std::filesystem::exists(Target() + ".part"));
 }
 
 TEST_F(DownloadTest, SecondTransferOnABusyRecordIsRefusedAndLeavesItAlone) {
@@ -424,13 +582,15 @@ TEST_F(DownloadTest, CliInterruptCancelsTheDownloadAndRemovesThePartialFile) {
           static_cast<char*>(nullptr));
     _exit(127);
   }
-  // Wait until data has reached the file, then interrupt.
+  // Wait until data has reached the file (it grows beside the target), then interrupt.
+  const std::string part = out + ".part";
   for (int i = 0; i < 200; ++i) {
     std::error_code ec;
-    if (std::filesystem::exists(out) && std::filesystem::file_size(out, ec) > 0) break;
+    if (std::filesystem::exists(part) && std::filesystem::file_size(part, ec) > 0) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
-  ASSERT_TRUE(std::filesystem::exists(out));
+  ASSERT_TRUE(std::filesystem::exists(part));
+  EXPECT_FALSE(std::filesystem::exists(out));
   kill(pid, SIGINT);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
@@ -440,6 +600,7 @@ TEST_F(DownloadTest, CliInterruptCancelsTheDownloadAndRemovesThePartialFile) {
   EXPECT_EQ(WEXITSTATUS(status), 1) << text;
   EXPECT_NE(text.find("Download aborted"), std::string::npos) << text;
   EXPECT_FALSE(std::filesystem::exists(out));
+  EXPECT_FALSE(std::filesystem::exists(part));
 }
 
 // A real TLS peer (openssl s_server) with a certificate for 127.0.0.1: trusted through the

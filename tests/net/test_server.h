@@ -50,7 +50,10 @@ struct Plan {
   int dripMs = 0;              // pause after every 1 KiB
   bool forever = false;        // endless body, no length
   bool stall = false;          // send the head, then nothing
-  bool rangeFromZero = false;  // answer a range request with 206 from byte 0
+  int64_t stallAfter = -1;     // send this many body bytes, then nothing (the connection stays)
+  bool rangeFromZero = false;  // answer a range request with 206: the bytes asked for, from byte 0
+  bool omitContentRange = false;  // answer a range request with 206 but no Content-Range
+  int64_t rangeTotal = -1;        // the total Content-Range names instead of the true size
 };
 
 class TestServer {
@@ -123,13 +126,18 @@ class TestServer {
     std::string head;
     const std::string range = req.Header("range");
     if (status == 200 && plan.honourRange && range.rfind("bytes=", 0) == 0 && !plan.forever) {
-      first = plan.rangeFromZero ? 0 : std::strtoll(range.c_str() + 6, nullptr, 10);
+      first = std::strtoll(range.c_str() + 6, nullptr, 10);
       const size_t dash = range.find('-');
       if (dash + 1 < range.size()) last = std::strtoll(range.c_str() + dash + 1, nullptr, 10);
       last = std::min(last, plan.size - 1);
+      if (plan.rangeFromZero) {
+        last -= first;
+        first = 0;
+      }
       status = 206;
-      head += "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
-              std::to_string(plan.size) + "\r\n";
+      if (!plan.omitContentRange)
+        head += "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
+                std::to_string(plan.rangeTotal >= 0 ? plan.rangeTotal : plan.size) + "\r\n";
     }
     const int64_t length = plan.forever ? -1 : last - first + 1;
     std::string out = "HTTP/1.1 " + std::to_string(status) + (status < 300 ? " OK" : " Nope") +
@@ -155,6 +163,14 @@ class TestServer {
       if (plan.dropAfter >= 0) {
         if (sent >= plan.dropAfter) return;
         n = static_cast<size_t>(std::min<int64_t>(n, plan.dropAfter - sent));
+      }
+      if (plan.stallAfter >= 0) {
+        if (sent >= plan.stallAfter) {
+          while (!(stop && *stop) && !PeerClosed(fd)) {
+          }
+          return;
+        }
+        n = static_cast<size_t>(std::min<int64_t>(n, plan.stallAfter - sent));
       }
       FillPattern(buf.data(), pos, n);
       if (!SendAll(fd, buf.data(), n)) return;

@@ -31,8 +31,12 @@ nasm -f bin '-DTAG="BOOT"' -DBLOCKS=300 -o "$work/boot.bin" "$src/fat32_payload.
 img=$work/clover.img
 format "$img" 128M 2048
 [ "$(od -An -tx1 -j 450 -N1 "$img" | tr -d ' ')" = 07 ] || fail "partition type"
-"$cli" --settings "$work/settings.ini" volume "$img@$off" put "$work/boot.bin" boot ||
-  fail "put boot"
+# The volume's letter in the drive tree, then the file through the program's engine.
+letter=$("$cli" --settings "$work/settings.ini" --image "$img" list |
+  sed -n 's/^ *\[[0-9]*\] Part1: .* \([D-Z]:\)$/\1/p')
+[ -n "$letter" ] || fail "no letter for the exFAT volume"
+"$cli" --settings "$work/settings.ini" --yes --image "$img" volume "$letter" put \
+  "$work/boot.bin" boot >"$work/log" 2>&1 || { cat "$work/log"; fail "put boot"; }
 dd if="$img" of="$work/part.img" bs=512 skip=$((off / 512)) status=none
 fsck.exfat -n "$work/part.img" || fail "fsck.exfat"
 boot "$img" --serial "FW-BOOT OK"
