@@ -41,7 +41,7 @@ class DesktopExitTest : public ::testing::Test {
 
   // Runs the scenario with a disk image of `bytes`; a run that takes over 90 s is killed.
   ProgramRun RunScenario(const std::string& scenario, int64_t bytes) {
-    EXPECT_EQ(CreateImageFile((dir_ / "disk.img").string(), bytes), 1);
+    EXPECT_EQ(CreateImageFile((dir_ / "disk.img").string(), bytes, /*replace=*/true), 1);
     const std::string out = (dir_ / "out.txt").string();
     const pid_t pid = ::fork();
     if (pid == 0) {
