@@ -57,7 +57,7 @@ class VolumeFiles {
 };
 
 // Opens the FAT32 or exFAT volume on `volume` (a window of the disk); nullptr when the boot
-// sector holds neither or the volume is damaged. Implemented in platform/fat/.
+// sector holds neither or the volume is damaged. Implemented in fs/.
 std::unique_ptr<VolumeFiles> OpenVolumeFiles(BlockDevice& volume);
 
 }  // namespace fw

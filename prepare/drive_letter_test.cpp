@@ -14,7 +14,7 @@
 #include "disk/drive_letters.h"
 #include "disk/inventory.h"
 #include "disk/raw_access.h"
-#include "platform/fat/fat_common.h"
+#include "fs/fat_common.h"
 #include "platform/imagedisk/image_disk.h"
 #include "platform/volume_files.h"
 #include "prepare/format_drive.h"

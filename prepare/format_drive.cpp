@@ -7,8 +7,8 @@
 #include "app/log.h"
 #include "app/text.h"
 #include "app/ui.h"
-#include "platform/fat/fat_format.h"
-#include "platform/fat/mkfs_runner.h"
+#include "fs/fat_format.h"
+#include "platform/mkfs_runner.h"
 
 namespace fw {
 namespace {

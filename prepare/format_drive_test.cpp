@@ -10,8 +10,8 @@
 #include "app/globals.h"
 #include "app/quiet_ui_test_support.h"
 #include "app/ui.h"
-#include "platform/fat/fat_volume.h"
-#include "platform/fat/memory_device.h"
+#include "fs/fat_volume.h"
+#include "fs/memory_device.h"
 
 namespace fw {
 namespace {

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "fs/fat_format.h"
+#include "fs/fat_volume.h"
 #include "platform/block_device.h"
-#include "platform/fat/fat_format.h"
-#include "platform/fat/fat_volume.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/fat/fat_format.h"
-#include "platform/fat/fat_volume.h"
-#include "platform/fat/memory_device.h"
+#include "fs/fat_format.h"
+#include "fs/fat_volume.h"
+#include "fs/memory_device.h"
 
 namespace {
 

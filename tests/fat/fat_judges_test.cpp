@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "fs/fat_format.h"
+#include "fs/fat_volume.h"
+#include "fs/memory_device.h"
 #include "platform/block_device.h"
-#include "platform/fat/fat_format.h"
-#include "platform/fat/fat_volume.h"
-#include "platform/fat/memory_device.h"
 
 namespace fw::fat {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/fat/fat_volume.h"
+#include "fs/fat_volume.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,7 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "platform/fat/fat_common.h"
+#include "fs/fat_common.h"
 
 namespace fw::fat {
 namespace {

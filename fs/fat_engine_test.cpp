@@ -5,10 +5,10 @@
 #include <set>
 #include <string>
 
-#include "platform/fat/fat_common.h"
-#include "platform/fat/fat_format.h"
-#include "platform/fat/fat_volume.h"
-#include "platform/fat/memory_device.h"
+#include "fs/fat_common.h"
+#include "fs/fat_format.h"
+#include "fs/fat_volume.h"
+#include "fs/memory_device.h"
 
 namespace fw::fat {
 namespace {

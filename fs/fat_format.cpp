@@ -1,4 +1,4 @@
-#include "platform/fat/fat_format.h"
+#include "fs/fat_format.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/fat/fat_common.h"
+#include "fs/fat_common.h"
 
 namespace fw::fat {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/fat/fat_common.h"
+#include "fs/fat_common.h"
 
 #include <ctime>
 

@@ -1,4 +1,4 @@
-#include "platform/fat/mkfs_runner.h"
+#include "platform/mkfs_runner.h"
 
 #include <fcntl.h>
 #include <unistd.h>
