@@ -22,10 +22,10 @@
 #include "app/globals.h"
 #include "app/models/window_model.h"
 #include "app/settings.h"
+#include "gui/desktop_program.h"
+#include "gui/front_end.h"
 #include "modal_watchdog.h"
 #include "platform/imagedisk/image_disk.h"
-#include "platform/qt/desktop_program.h"
-#include "platform/qt/qt_front_end.h"
 #include "prepare/format_job.h"
 
 namespace fw::qt {

@@ -38,10 +38,10 @@
 #include "app/settings.h"
 #include "app/workers.h"
 #include "disk/inventory.h"
+#include "gui/front_end.h"
 #include "modal_watchdog.h"
 #include "platform/imagedisk/image_disk.h"
 #include "platform/linux/block_backend.h"
-#include "platform/qt/qt_front_end.h"
 #include "prepare/format_job.h"
 
 class UrlCatcher : public QObject {

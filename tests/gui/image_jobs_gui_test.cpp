@@ -35,11 +35,11 @@
 #include "app/settings.h"
 #include "app/workers.h"
 #include "disk/inventory.h"
+#include "gui/front_end.h"
 #include "images/image_transfer.h"
 #include "modal_watchdog.h"
 #include "platform/imagedisk/image_disk.h"
 #include "platform/linux/block_backend.h"
-#include "platform/qt/qt_front_end.h"
 
 namespace fw::qt {
 namespace {

@@ -8,7 +8,7 @@
 #include <QTest>
 
 #include "app/models/status_line.h"
-#include "platform/qt/qt_front_end.h"
+#include "gui/front_end.h"
 
 class SignalCatcher : public QObject {
   Q_OBJECT

@@ -1,4 +1,4 @@
-#include "images/cli_image_job.h"
+#include "cli/image_job.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -6,9 +6,9 @@
 #include <iostream>
 #include <string>
 
-#include "app/cli_disk.h"
 #include "app/globals.h"
 #include "app/ui.h"
+#include "cli/disk.h"
 #include "disk/inventory.h"
 
 namespace fw::cli {

@@ -1,9 +1,10 @@
 // `settings`: prints the effective settings, exactly as SaveSetting would write them. Looking
 // at the settings changes nothing on disk.
+#include "app/settings.h"
+
 #include <iostream>
 
-#include "app/cli.h"
-#include "app/settings.h"
+#include "cli/cli.h"
 
 namespace {
 

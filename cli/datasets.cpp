@@ -6,8 +6,8 @@
 // --image the image file is attached first, so its volumes have letters too.
 #include <iostream>
 
-#include "app/cli.h"
-#include "app/cli_disk.h"
+#include "cli/cli.h"
+#include "cli/disk.h"
 #include "datasets/data_zip.h"
 #include "datasets/dataset_services.h"
 #include "datasets/packed_items.h"

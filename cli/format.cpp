@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/cli.h"
-#include "app/cli_disk.h"
 #include "app/settings.h"
+#include "cli/cli.h"
+#include "cli/disk.h"
 #include "datasets/dataset_services.h"
 #include "disk/inventory.h"
 #include "prepare/format_job.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/cli.h"
+#include "cli/cli.h"
 
 namespace fw::cli {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli.h"
+#include "cli/cli.h"
 #include "images/image_jobs.h"
 
 namespace fw::cli {

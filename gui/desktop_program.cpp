@@ -1,12 +1,7 @@
-#include "platform/qt/desktop_program.h"
-
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
+#include "gui/desktop_program.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
-#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -18,55 +13,29 @@
 #include "app/settings.h"
 #include "app/ui.h"
 #include "app/workers.h"
-#include "platform/qt/qt_front_end.h"
+#include "gui/front_end.h"
+#include "platform/session_signals.h"
 
 namespace fw::qt {
 namespace {
 
-// The end of the session reaches the program as SIGTERM (SIGHUP when its terminal goes, SIGINT
-// for Ctrl-C there). The handler only writes a byte into a pipe; the event loop reads it and the
-// program leaves through its own exit path: workers stopped and joined, settings saved.
+// The end of the session (SIGTERM, SIGHUP, SIGINT) is read by the event loop, and the program
+// leaves through its own exit path: workers stopped and joined, settings saved.
 class SessionEnd {
  public:
   explicit SessionEnd(QtFrontEnd& front) {
-    if (::pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) {
-      fds_[0] = fds_[1] = -1;
-      return;
-    }
-    writeFd_ = fds_[1];
-    notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
+    if (signals_.ReadFd() < 0) return;
+    notifier_ = std::make_unique<QSocketNotifier>(signals_.ReadFd(), QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this, &front] {
-      char c[16];
-      while (::read(fds_[0], c, sizeof c) > 0) {
-      }
+      signals_.Drain();
       FW_LOG_MAIN("The session ends: the program ends");
       front.EndQuestions();
       QCoreApplication::exit(0);
     });
-    struct sigaction sa {};
-    sa.sa_handler = [](int) {
-      const int saved = errno;
-      const char c = 1;
-      [[maybe_unused]] const ssize_t n = ::write(writeFd_, &c, 1);
-      errno = saved;
-    };
-    sigemptyset(&sa.sa_mask);
-    for (int i = 0; i < 3; ++i) ::sigaction(kSignals[i], &sa, &old_[i]);
-  }
-  ~SessionEnd() {
-    if (fds_[0] < 0) return;
-    for (int i = 0; i < 3; ++i) ::sigaction(kSignals[i], &old_[i], nullptr);
-    notifier_.reset();
-    writeFd_ = -1;
-    ::close(fds_[0]);
-    ::close(fds_[1]);
   }
 
  private:
-  static constexpr int kSignals[3] = {SIGTERM, SIGHUP, SIGINT};
-  static inline int writeFd_ = -1;
-  int fds_[2];
-  struct sigaction old_[3]{};
+  SessionSignals signals_;
   std::unique_ptr<QSocketNotifier> notifier_;
 };
 

@@ -10,10 +10,10 @@
 #include <iostream>
 #include <sstream>
 
-#include "app/cli.h"
-#include "app/cli_disk.h"
 #include "app/globals.h"
 #include "app/ui.h"
+#include "cli/cli.h"
+#include "cli/disk.h"
 #include "datasets/data_zip.h"
 #include "datasets/dataset_services.h"
 #include "disk/drive_letters.h"

@@ -1,6 +1,6 @@
 // flashwright-cli restore: a raw image file onto one partition (its MBR entry becomes HFS+).
-#include "app/cli.h"
-#include "images/cli_image_job.h"
+#include "cli/cli.h"
+#include "cli/image_job.h"
 
 namespace fw::cli {
 namespace {

@@ -1,5 +1,5 @@
 // The desktop program from start to end: start-up, the main window, the event loop and the
-// shutdown. app/gui_main.cpp is nothing but a call of RunDesktopProgram; tests run it in a
+// shutdown. gui/main.cpp is nothing but a call of RunDesktopProgram; tests run it in a
 // process of their own to drive the real program through its own exit paths.
 #pragma once
 

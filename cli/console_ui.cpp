@@ -1,10 +1,6 @@
-#include "platform/console/console_ui.h"
-
-#include <unistd.h>
+#include "cli/console_ui.h"
 
 namespace fw {
-
-bool IsTerminal(std::FILE* f) { return f && isatty(fileno(f)) == 1; }
 
 ConsoleUi::ConsoleUi(bool yes, std::FILE* in, std::FILE* out, bool terminal)
     : yes_(yes), in_(in), out_(out), terminal_(terminal) {}

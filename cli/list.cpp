@@ -1,8 +1,8 @@
 // flashwright-cli [--image FILE [--create SIZE] [--sector-size N]] list: the drive tree as text.
 #include <iostream>
 
-#include "app/cli.h"
-#include "app/cli_disk.h"
+#include "cli/cli.h"
+#include "cli/disk.h"
 #include "disk/inventory.h"
 
 namespace {

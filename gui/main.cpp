@@ -1,4 +1,4 @@
 // flashwright: the desktop program. It takes no command-line arguments.
-#include "platform/qt/desktop_program.h"
+#include "gui/desktop_program.h"
 
 int main(int argc, char** argv) { return fw::qt::RunDesktopProgram(argc, argv); }

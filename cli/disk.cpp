@@ -1,4 +1,4 @@
-#include "app/cli_disk.h"
+#include "cli/disk.h"
 
 #include <filesystem>
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/ui.h"
+#include "platform/terminal.h"
 
 namespace fw {
 
@@ -39,8 +40,5 @@ class ConsoleUi : public Ui {
   bool lineOpen_ = false;
   std::string lastPlain_;
 };
-
-// True when the stream is a terminal.
-bool IsTerminal(std::FILE* f);
 
 }  // namespace fw

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "app/cli.h"
 #include "app/clock.h"
 #include "app/globals.h"
 #include "app/startup.h"
 #include "app/ui.h"
-#include "platform/console/console_ui.h"
+#include "cli/cli.h"
+#include "cli/console_ui.h"
 #include "platform/imagedisk/image_disk.h"
 
 namespace fw::cli {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/cli.h"
 #include "app/globals.h"
 #include "app/settings.h"
 #include "app/ui.h"
+#include "cli/cli.h"
 #include "net/http_get.h"
 
 namespace fw::cli {

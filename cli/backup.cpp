@@ -1,6 +1,6 @@
 // flashwright-cli backup: one partition into a raw image file.
-#include "app/cli.h"
-#include "images/cli_image_job.h"
+#include "cli/cli.h"
+#include "cli/image_job.h"
 
 namespace fw::cli {
 namespace {
