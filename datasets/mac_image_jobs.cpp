@@ -1,0 +1,75 @@
+#include "datasets/mac_image_jobs.h"
+
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "app/globals.h"
+#include "app/models/jobs.h"
+#include "app/settings.h"
+#include "datasets/hfs_extraction.h"
+#include "net/recovery_hd_download.h"
+#include "net/recovery_hd_search.h"
+#include "net/sucatalog_urls.h"
+
+namespace fw {
+namespace {
+
+std::mutex gWorkerMutex;
+std::thread gWorker;
+
+// Starts `job` on the worker unless a job runs. The busy flag is claimed here, on the UI thread,
+// so that a second press cannot start a second job before the first one has begun.
+bool StartWorker(std::function<void()> job) {
+  std::lock_guard<std::mutex> lock(gWorkerMutex);
+  int idle = 0;
+  if (!format_op_in_progress.compare_exchange_strong(idle, 1)) return false;
+  if (gWorker.joinable()) gWorker.join();
+  gWorker = std::thread(std::move(job));
+  return true;
+}
+
+}  // namespace
+
+void StartExtractHFSFromDMG(int) {
+  StartWorker([] { ExtractHFSFromDMG(); });
+}
+
+std::vector<std::string> RecoveryHDRows() {
+  std::vector<std::string> rows;
+  for (const auto& entry : Settings().DownloadData) rows.push_back(entry.first);
+  return rows;
+}
+
+RecoveryHDEntry RecoveryHDEntryAt(int row) {
+  const UrlList& list = Settings().DownloadData;
+  if (row < 0 || row >= static_cast<int>(list.size())) return {};
+  RecoveryHDEntry entry;
+  entry.Name = list[static_cast<size_t>(row)].first;
+  entry.URL = list[static_cast<size_t>(row)].second;
+  return WithCachedFacts(entry);
+}
+
+bool StartCheckRecoveryHD() {
+  return StartWorker([] { CheckRecoveryHDThread(0); });
+}
+
+bool StartDLAndExtractHFSImageFromRecoveryHD(int row) {
+  const RecoveryHDEntry entry = RecoveryHDEntryAt(row);
+  if (entry.URL.empty()) return false;
+  return StartWorker([entry] { DLAndExtractHFSImageFromRecoveryHD(entry); });
+}
+
+void ClearRecoveryHDList() { Settings().DownloadData.clear(); }
+
+void RegisterMacImageJobs() {
+  TheJobs().StartExtractHFSFromDMG = StartExtractHFSFromDMG;
+  RegisterSucatalogListHooks();
+}
+
+void JoinMacImageWorkers() {
+  std::lock_guard<std::mutex> lock(gWorkerMutex);
+  if (gWorker.joinable()) gWorker.join();
+}
+
+}  // namespace fw
