@@ -1,8 +1,8 @@
 // The catalog lists of the settings and the package facts cache under libFuzzer: user catalogs
 // from any settings text end up valid, without doubles and ordered by macOS number; any cache text
 // parses, and what it writes back parses to the same facts.
-#include <cstdint>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <set>
 #include <string>

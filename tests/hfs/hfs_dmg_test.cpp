@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "app/globals.h"
+#include "app/models/jobs.h"
 #include "app/work_folder.h"
 #include "datasets/hfs_archiver.h"
 #include "datasets/hfs_extraction.h"
+#include "datasets/mac_image_jobs.h"
 #include "tests/hfs/hfs_test_support.h"
 #include "tests/hfs/udif_writer.h"
 
@@ -93,6 +95,23 @@ TEST_F(DmgJobTest, AMissingArchiverIsReported) {
   EXPECT_EQ(fw::RunExtractHFSFromDMG(dmg_.string(), s_.repo.string()).result, 0);
   fw::SetArchiverProgramForTesting("");
   EXPECT_EQ(s_.ui.boxes, std::vector<std::string>{"Error ! : Error Run Extract HFS volume."});
+}
+
+TEST_F(DmgJobTest, TheMenuStartsTheJobOnItsWorkerOnlyWhenIdle) {
+  fw::RegisterMacImageJobs();
+  s_.ui.openAnswer = dmg_.string();
+  s_.ui.folderAnswer = s_.repo.string();
+  format_op_in_progress = 1;  // another job runs
+  fw::TheJobs().StartExtractHFSFromDMG(0);
+  fw::JoinMacImageWorkers();
+  EXPECT_TRUE(s_.ui.chooserTitles.empty());
+  format_op_in_progress = 0;
+  fw::TheJobs().StartExtractHFSFromDMG(0);
+  fw::JoinMacImageWorkers();
+  EXPECT_EQ(s_.ui.boxes, std::vector<std::string>{"Info: HFS volume Extracted."});
+  EXPECT_EQ(format_op_in_progress.load(), 0);
+  EXPECT_FALSE(fw::StartDLAndExtractHFSImageFromRecoveryHD(0));  // the list is empty
+  fw::TheJobs().StartExtractHFSFromDMG = nullptr;
 }
 
 }  // namespace
