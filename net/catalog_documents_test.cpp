@@ -1,10 +1,10 @@
 // The readers under the catalog search: the XML tree, gzip bodies, the package facts cache.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <filesystem>
 
 #include "app/settings.h"
+#include "net/catalog_test_support.h"
 #include "net/gzip_body.h"
 #include "net/recovery_hd_cache.h"
 #include "net/xml_tree.h"
@@ -12,19 +12,7 @@
 namespace fw {
 namespace {
 
-std::string Gzip(const std::string& in) {
-  z_stream z{};
-  deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, in.size()) + 32, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-  z.avail_in = static_cast<uInt>(in.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
+using fwtest::Gzip;
 
 TEST(XmlTree, ElementsTextAndAttributes) {
   const std::string xml = "<?xml version=\"1.0\"?><a id=\"x\"><b>one</b><b>t<!-- c -->wo</b></a>";

@@ -3,6 +3,8 @@
 // an array of dicts).
 #pragma once
 
+#include <zlib.h>
+
 #include <string>
 #include <vector>
 
@@ -72,6 +74,21 @@ inline std::string DistXml(const std::string& build) {
          "string>\n"
          "<key>BUILD</key>\n<string>" +
          build + "</string>\n</dict>\n</auxinfo>\n</installer-gui-script>\n";
+}
+
+// `data` as one gzip member, as a server sends a compressed body.
+inline std::string Gzip(const std::string& data) {
+  z_stream z{};
+  deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, static_cast<uLong>(data.size())) + 32, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
 }
 
 }  // namespace fwtest

@@ -1,7 +1,6 @@
 #include "tests/hfs/hfs_test_support.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <fstream>
 #include <sstream>
@@ -22,20 +21,6 @@ std::string ReadAll(const fs::path& path) {
 
 void WriteAll(const fs::path& path, const std::string& data) {
   std::ofstream(path, std::ios::binary) << data;
-}
-
-std::string Gzip(const std::string& in) {
-  z_stream z{};
-  deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, in.size()) + 32, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-  z.avail_in = static_cast<uInt>(in.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
 }
 
 HfsScratch::HfsScratch() {

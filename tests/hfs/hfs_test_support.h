@@ -118,7 +118,6 @@ class DocumentServer {
 
 std::string ReadAll(const fs::path& path);
 void WriteAll(const fs::path& path, const std::string& data);
-std::string Gzip(const std::string& data);
 
 // A scratch folder (removed at the end) with the settings file of the run inside it, the images
 // repository, pauses off and the recording Ui installed.
