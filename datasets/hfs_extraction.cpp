@@ -1,5 +1,6 @@
 #include "datasets/hfs_extraction.h"
 
+#include <atomic>
 #include <filesystem>
 #include <thread>
 
@@ -97,6 +98,58 @@ std::string SummaryText(const std::string& name, const std::string& folder) {
          "Partition\r\nusing the button [Restore ...].";
 }
 
+// The package job's steps up to its end sequence; a failure returns early with what it showed.
+void DownloadAndUnpack(const RecoveryHDEntry& entry, const std::string& folder,
+                       HfsJobOutcome* outcome) {
+  if (!CreateTempWorkDir()) {
+    MessageBox("Error!", "Can't create TEMP folder!" + ZorTempWorkDir(), MsgButtons::Ok,
+               MsgIcon::Error);
+    return;
+  }
+  if (ArchiverProgram().empty()) {
+    FW_LOGP("DLAndExtractHFSImageFromRecoveryHD", "7zz is not installed");
+    MessageBox("Error", "Can't Unpack Internal Resources!", MsgButtons::Ok, MsgIcon::Error);
+    return;
+  }
+  LogWorkFolderFiles();
+  // The download runs on a worker of its own, one GetRecoveryHDThread at a time.
+  if (!TryStartNetTransfer()) {
+    MessageBox("Error!", "Can't download RecoveryHD for MAC OS X " + entry.Name, MsgButtons::Ok,
+               MsgIcon::Error);
+    return;
+  }
+  static std::atomic<int> threadNumber{0};
+  const std::string number = std::to_string(++threadNumber);
+  std::thread download([&] { outcome->downloadCode = GetRecoveryHDThread(entry); });
+  FW_LOGP("DLAndExtractHFSImageFromRecoveryHD", "Created GetRecoveryHDThread() = " + number);
+  download.join();
+  FW_LOGP("DLAndExtractHFSImageFromRecoveryHD", "Ended GetRecoveryHDThread() = " + number);
+  const std::string package = std::string(kRecoveryHDPackageName);
+  std::error_code ec;
+  if (outcome->downloadCode != kWebOk || !fs::is_regular_file(ZorTempWorkDir() + package, ec))
+    return;
+  ShowStatusFor(package + " Downloaded", 1000);
+  LogWorkFolderFiles();
+  ShowStatusFor("Extracting HFS-Image from " + package + " ...", 2000);
+  outcome->unpackCode =
+      UnpackRecoveryHDPackage(ZorTempWorkDir(), package, folder, &outcome->images);
+  if (outcome->unpackCode == kUnpackCannotRun) {
+    FW_LOGP("DLAndExtractHFSImageFromRecoveryHD", "Error Run Extract HFS-Image.");
+    MessageBox("Error ! ", "Error Run Extract HFS-Image.", MsgButtons::Ok, MsgIcon::Error);
+    return;
+  }
+  FW_LOGP("DLAndExtractHFSImageFromRecoveryHD",
+          "RunProgram Exitcode=" + std::to_string(outcome->unpackCode));
+  if (outcome->unpackCode != kUnpackOk) {
+    ShowStatusFor(
+        "Extract HFS-Image from " + package + " ErrorCode: " + std::to_string(outcome->unpackCode),
+        2000);
+    return;
+  }
+  ShowStatusFor("Done", 2000);
+  outcome->result = 1;
+}
+
 }  // namespace
 
 int ExtractHFSFromDMG() {
@@ -127,56 +180,7 @@ HfsJobOutcome DLAndExtractHFSImageFromRecoveryHD(const RecoveryHDEntry& entry,
   format_op_in_progress = 1;
   CancelMainThread = 0;
   ui.SetControlText(kMainWindow, main_ctl::kDlCenter, "Cancel DL");
-
-  [&] {
-    if (!CreateTempWorkDir()) {
-      MessageBox("Error!", "Can't create TEMP folder!" + ZorTempWorkDir(), MsgButtons::Ok,
-                 MsgIcon::Error);
-      return;
-    }
-    if (ArchiverProgram().empty()) {
-      FW_LOG("7zz is not installed");
-      MessageBox("Error", "Can't Unpack Internal Resources!", MsgButtons::Ok, MsgIcon::Error);
-      return;
-    }
-    LogWorkFolderFiles();
-    // The download runs on its own worker, as one GetRecoveryHDThread at a time.
-    if (!TryStartNetTransfer()) {
-      MessageBox("Error!", "Can't download RecoveryHD for MAC OS X " + entry.Name, MsgButtons::Ok,
-                 MsgIcon::Error);
-      return;
-    }
-    static std::atomic<int> threadNumber{0};
-    const int number = ++threadNumber;
-    std::thread download([&] { outcome.downloadCode = GetRecoveryHDThread(entry); });
-    FW_LOG("Created GetRecoveryHDThread() = " + std::to_string(number));
-    download.join();
-    FW_LOG("Ended GetRecoveryHDThread() = " + std::to_string(number));
-    const std::string package = ZorTempWorkDir() + kRecoveryHDPackageName;
-    std::error_code ec;
-    if (outcome.downloadCode != kWebOk || !fs::is_regular_file(package, ec)) return;
-    ShowStatusFor(std::string(kRecoveryHDPackageName) + " Downloaded", 1000);
-    LogWorkFolderFiles();
-    ShowStatusFor(std::string("Extracting HFS-Image from ") + kRecoveryHDPackageName + " ...",
-                  2000);
-    outcome.unpackCode =
-        UnpackRecoveryHDPackage(ZorTempWorkDir(), kRecoveryHDPackageName, folder, &outcome.images);
-    if (outcome.unpackCode == kUnpackCannotRun) {
-      FW_LOG("Error Run Extract HFS-Image.");
-      MessageBox("Error ! ", "Error Run Extract HFS-Image.", MsgButtons::Ok, MsgIcon::Error);
-      return;
-    }
-    FW_LOG("RunProgram Exitcode=" + std::to_string(outcome.unpackCode));
-    if (outcome.unpackCode == kUnpackOk) {
-      ShowStatusFor("Done", 2000);
-      outcome.result = 1;
-    } else {
-      ShowStatusFor(std::string("Extract HFS-Image from ") + kRecoveryHDPackageName +
-                        " ErrorCode: " + std::to_string(outcome.unpackCode),
-                    2000);
-    }
-  }();
-
+  DownloadAndUnpack(entry, folder, &outcome);
   RemoveTempWorkDir();
   if (outcome.result == 1)
     MessageBox("Info", SummaryText(entry.Name, folder), MsgButtons::Ok, MsgIcon::Information);
