@@ -36,17 +36,21 @@ void StartExtractHFSFromDMG(int) {
 }
 
 std::vector<std::string> RecoveryHDRows() {
+  const std::lock_guard<std::mutex> lock(RecoveryHDListMutex());
   std::vector<std::string> rows;
   for (const auto& entry : Settings().DownloadData) rows.push_back(entry.first);
   return rows;
 }
 
 RecoveryHDEntry RecoveryHDEntryAt(int row) {
-  const UrlList& list = Settings().DownloadData;
-  if (row < 0 || row >= static_cast<int>(list.size())) return {};
   RecoveryHDEntry entry;
-  entry.Name = list[static_cast<size_t>(row)].first;
-  entry.URL = list[static_cast<size_t>(row)].second;
+  {
+    const std::lock_guard<std::mutex> lock(RecoveryHDListMutex());
+    const UrlList& list = Settings().DownloadData;
+    if (row < 0 || row >= static_cast<int>(list.size())) return {};
+    entry.Name = list[static_cast<size_t>(row)].first;
+    entry.URL = list[static_cast<size_t>(row)].second;
+  }
   return WithCachedFacts(entry);
 }
 
@@ -60,7 +64,10 @@ bool StartDLAndExtractHFSImageFromRecoveryHD(int row) {
   return StartWorker([entry] { DLAndExtractHFSImageFromRecoveryHD(entry); });
 }
 
-void ClearRecoveryHDList() { Settings().DownloadData.clear(); }
+void ClearRecoveryHDList() {
+  const std::lock_guard<std::mutex> lock(RecoveryHDListMutex());
+  Settings().DownloadData.clear();
+}
 
 void RegisterMacImageJobs() {
   TheJobs().StartExtractHFSFromDMG = StartExtractHFSFromDMG;

@@ -88,6 +88,11 @@ struct SearchEnd {
 
 }  // namespace
 
+std::mutex& RecoveryHDListMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 bool FetchCatalogDocument(const std::string& url, const std::string& label, std::string* body) {
   THTTP& r = TheHTTP();
   ClearHTTP(r);
@@ -154,16 +159,19 @@ RecoveryHDSearchOutcome RunCheckRecoveryHD() {
   ReduceRecoveryHDList(&list, Settings().SearchOnlyNewestRevRecoveryHD != 0);
 
   std::vector<std::string> names;
-  UrlList& saved = Settings().DownloadData;
-  saved.clear();
+  UrlList saved;
   for (const RecoveryHDEntry& e : list) {
     names.push_back(e.Name);
     saved.emplace_back(e.Name, e.URL);
   }
+  SaveRecoveryHDCache(list);  // first, so that the saved list never names unknown packages
+  {
+    const std::lock_guard<std::mutex> lock(RecoveryHDListMutex());
+    Settings().DownloadData = std::move(saved);
+    SaveSetting();
+  }
   TheUi().SetComboItems(kDownloadCenterWindow, dlc_ctl::kRecoveryList, names,
                         static_cast<int>(names.size()) - 1);
-  SaveRecoveryHDCache(list);
-  SaveSetting();
   UpdateAllDrivesFromWorker();
   outcome.replaced = true;
   outcome.list = list;

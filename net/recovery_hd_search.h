@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <mutex>
 #include <string>
 
 #include "net/recovery_hd_list.h"
@@ -27,6 +28,10 @@ struct RecoveryHDSearchOutcome {
 // the search was not cancelled: a search without network keeps the list the user has.
 RecoveryHDSearchOutcome RunCheckRecoveryHD();
 void CheckRecoveryHDThread(int parameter);
+
+// Guards the Recovery HD list (Settings().DownloadData) between the search, which replaces it on
+// its worker, and the windows that read or clear it on the UI thread.
+std::mutex& RecoveryHDListMutex();
 
 // Fetches `url` into memory (the catalogs' transfer settings) and decodes a gzip body; false when
 // the transfer or the decoding failed.
