@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "app/globals.h"
 #include "app/settings.h"
@@ -259,6 +261,31 @@ TEST_F(PackageJobTest, NoSecondDownloadBesideARunningTransfer) {
   EXPECT_EQ(s_.ui.boxes,
             std::vector<std::string>{
                 "Error!: Can't download RecoveryHD for MAC OS X (18G103) Mojave 2019-10-01"});
+  EXPECT_EQ(s_.ui.controlTexts.back(), "0/1=DL Center");
+}
+
+TEST_F(PackageJobTest, CancelDLStopsTheDownload) {
+  TestServer slow(TestServer::Scripted([](const Request&, int) {
+    Plan p;
+    p.size = 64 << 20;
+    p.dripMs = 5;
+    return p;
+  }));
+  fw::RecoveryHDEntry e;
+  e.Name = "(17G66) High Sierra";
+  e.URL = slow.Url("/RecoveryHDUpdate.pkg");
+  std::thread pressCancel([this] {
+    while (!s_.ui.Saw("Connecting ... Wait Please"))
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    CancelMainThread = 1;  // what the DL Center button does while it reads "Cancel DL"
+  });
+  const fw::HfsJobOutcome out = fw::DLAndExtractHFSImageFromRecoveryHD(e);
+  pressCancel.join();
+  slow.Stop();
+  EXPECT_EQ(out.downloadCode, fw::kWebAborted);
+  EXPECT_EQ(out.result, 0);
+  EXPECT_TRUE(s_.ui.boxes.empty());
+  EXPECT_EQ(CancelMainThread.load(), 0);
   EXPECT_EQ(s_.ui.controlTexts.back(), "0/1=DL Center");
 }
 
