@@ -2,11 +2,11 @@
 
 #include <functional>
 #include <mutex>
-#include <thread>
 
 #include "app/globals.h"
 #include "app/models/jobs.h"
 #include "app/settings.h"
+#include "app/workers.h"
 #include "datasets/hfs_extraction.h"
 #include "net/recovery_hd_download.h"
 #include "net/recovery_hd_search.h"
@@ -15,24 +15,19 @@
 namespace fw {
 namespace {
 
-std::mutex gWorkerMutex;
-std::thread gWorker;
-
-// Starts `job` on the worker unless a job runs. The busy flag is claimed here, on the UI thread,
-// so that a second press cannot start a second job before the first one has begun.
-bool StartWorker(std::function<void()> job) {
-  std::lock_guard<std::mutex> lock(gWorkerMutex);
+// Starts `job` on a worker unless a job runs. The busy flag is claimed here, on the UI thread, so
+// that a second press cannot start a second job before the first one has begun.
+bool StartJob(std::function<void()> job) {
   int idle = 0;
   if (!format_op_in_progress.compare_exchange_strong(idle, 1)) return false;
-  if (gWorker.joinable()) gWorker.join();
-  gWorker = std::thread(std::move(job));
+  StartWorker(std::move(job));
   return true;
 }
 
 }  // namespace
 
 void StartExtractHFSFromDMG(int) {
-  StartWorker([] { ExtractHFSFromDMG(); });
+  StartJob([] { ExtractHFSFromDMG(); });
 }
 
 std::vector<std::string> RecoveryHDRows() {
@@ -55,13 +50,13 @@ RecoveryHDEntry RecoveryHDEntryAt(int row) {
 }
 
 bool StartCheckRecoveryHD() {
-  return StartWorker([] { CheckRecoveryHDThread(0); });
+  return StartJob([] { CheckRecoveryHDThread(0); });
 }
 
 bool StartDLAndExtractHFSImageFromRecoveryHD(int row) {
   const RecoveryHDEntry entry = RecoveryHDEntryAt(row);
   if (entry.URL.empty()) return false;
-  return StartWorker([entry] { DLAndExtractHFSImageFromRecoveryHD(entry); });
+  return StartJob([entry] { DLAndExtractHFSImageFromRecoveryHD(entry); });
 }
 
 void ClearRecoveryHDList() {
@@ -72,11 +67,6 @@ void ClearRecoveryHDList() {
 void RegisterMacImageJobs() {
   TheJobs().StartExtractHFSFromDMG = StartExtractHFSFromDMG;
   RegisterSucatalogListHooks();
-}
-
-void JoinMacImageWorkers() {
-  std::lock_guard<std::mutex> lock(gWorkerMutex);
-  if (gWorker.joinable()) gWorker.join();
 }
 
 }  // namespace fw

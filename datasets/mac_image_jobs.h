@@ -1,10 +1,9 @@
 // The macOS image jobs as the windows start them: the DMG extraction (Tools menu item 4), and the
 // Download Center's Recovery HD commands (update the list, download and extract an entry, clear).
-// Each starter runs on the UI thread, returns at once and runs its job on the one worker this
-// module owns; a starter does nothing while another job runs (format_op_in_progress).
+// Each starter runs on the UI thread, returns at once and runs its job on a worker of the process
+// (app/workers.h); a starter does nothing while another job runs (format_op_in_progress).
 //
 //   fw::RegisterMacImageJobs();     // at start-up, before LoadSetting: job table, catalog lists
-//   fw::JoinMacImageWorkers();      // at shutdown
 #pragma once
 
 #include <string>
@@ -31,7 +30,5 @@ void ClearRecoveryHDList();
 
 // Fills TheJobs().StartExtractHFSFromDMG and makes LoadSetting build the catalog lists.
 void RegisterMacImageJobs();
-// Waits for the worker's job to end (shutdown, tests).
-void JoinMacImageWorkers();
 
 }  // namespace fw

@@ -4,6 +4,7 @@
 #include "app/globals.h"
 #include "app/models/jobs.h"
 #include "app/work_folder.h"
+#include "app/workers.h"
 #include "datasets/hfs_archiver.h"
 #include "datasets/hfs_extraction.h"
 #include "datasets/mac_image_jobs.h"
@@ -103,11 +104,11 @@ TEST_F(DmgJobTest, TheMenuStartsTheJobOnItsWorkerOnlyWhenIdle) {
   s_.ui.folderAnswer = s_.repo.string();
   format_op_in_progress = 1;  // another job runs
   fw::TheJobs().StartExtractHFSFromDMG(0);
-  fw::JoinMacImageWorkers();
+  fw::JoinWorkers();
   EXPECT_TRUE(s_.ui.chooserTitles.empty());
   format_op_in_progress = 0;
   fw::TheJobs().StartExtractHFSFromDMG(0);
-  fw::JoinMacImageWorkers();
+  fw::JoinWorkers();
   EXPECT_EQ(s_.ui.boxes, std::vector<std::string>{"Info: HFS volume Extracted."});
   EXPECT_EQ(format_op_in_progress.load(), 0);
   EXPECT_FALSE(fw::StartDLAndExtractHFSImageFromRecoveryHD(0));  // the list is empty
