@@ -23,8 +23,8 @@
 #include "app/models/window_model.h"
 #include "app/settings.h"
 #include "app/workers.h"
+#include "gui/front_end.h"
 #include "platform/linux/block_backend.h"
-#include "platform/qt/qt_front_end.h"
 #include "tests/gui/modal_watchdog.h"
 #include "tests/hfs/udif_writer.h"
 
