@@ -65,9 +65,10 @@ class DmgJob {
       return;
     }
     LogWorkFolderFiles();
-    ShowStatus("Extracting HFS-Image from " + FileNameOf(dmg) + " ...", 0);
+    // The archiver tells no progress: the line says what runs, with an empty bar.
+    ShowStatus("Extracting HFS-Image from " + FileNameOf(dmg) + " ...", -1);
     const HfsExtraction x = ExtractHfsImagesFromDmg(dmg, folder);
-    ShowStatus("", 0);
+    ShowStatus("", -1);
     if (!x.started) {
       FW_LOGP("ExtractHFSFromDMG", "ExtractHFSFromDMG: Error Run Extract HFS volume.");
       MessageBox("Error ! ", "Error Run Extract HFS volume.", MsgButtons::Ok, MsgIcon::Error);
