@@ -27,10 +27,15 @@ class HfsCliTest : public ::testing::Test {
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_ / "out");
+    fs::create_directories(dir_ / "tmp");
     ::setenv("FLASHWRIGHT_CATALOG_HOST", web_.Root().c_str(), 1);
+    // Every run clears the earlier work folders of its temporary folder: the CLI runs get one of
+    // their own, away from other programs' runs.
+    ::setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
   }
   void TearDown() override {
     ::unsetenv("FLASHWRIGHT_CATALOG_HOST");
+    ::unsetenv("TMPDIR");
     fs::remove_all(dir_);
   }
   CliRun Cli(std::vector<std::string> args) {
