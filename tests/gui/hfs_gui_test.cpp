@@ -26,23 +26,13 @@
 #include "gui/front_end.h"
 #include "platform/linux/block_backend.h"
 #include "tests/gui/modal_watchdog.h"
+#include "tests/gui/offscreen_app.h"
 #include "tests/hfs/udif_writer.h"
 
 namespace fw::qt {
 namespace {
 
-QApplication* App() {
-  static int argc = 1;
-  static char name[] = "fw_gui_hfs_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    auto* a = new QApplication(argc, argv);
-    SetUpApplicationLook();
-    return a;
-  }();
-  return app;
-}
+QApplication* App() { return OffscreenApp("fw_gui_hfs_tests"); }
 
 class HfsMenuGui : public ::testing::Test {
  protected:
