@@ -6,6 +6,7 @@
 #include "app/models/jobs.h"
 #include "app/ui.h"
 #include "datasets/dataset_services.h"
+#include "datasets/mac_image_jobs.h"
 #include "disk/inventory.h"
 #include "images/image_jobs.h"
 #include "platform/imagedisk/image_disk.h"
@@ -17,6 +18,7 @@ void WireJobs() {
   InstallSystemDataSetServices();
   RegisterFormatJob();
   RegisterImageJobs();
+  RegisterMacImageJobs();
   Jobs& jobs = TheJobs();
   jobs.UpdateAllDrives = [] { UpdateAllDrives(); };
   jobs.DriveTreeRows = [] {

@@ -1,7 +1,6 @@
 // flashwright-cli download URL [--output FILE]: one file transfer through the download engine
 // with the standard callbacks, progress on the terminal. Ctrl+C (or SIGTERM) cancels the transfer,
 // so the partial file is removed; a second Ctrl+C ends the program at once.
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -11,34 +10,11 @@
 #include "app/settings.h"
 #include "app/ui.h"
 #include "cli/cli.h"
+#include "cli/interrupt.h"
 #include "net/http_get.h"
 
 namespace fw::cli {
 namespace {
-
-static_assert(std::atomic<int>::is_always_lock_free, "the signal handler stores into an atomic");
-
-void OnDownloadInterrupt(int signal) {
-  CancelMainThread = 1;
-  std::signal(signal, SIG_DFL);  // the second signal takes its ordinary course
-}
-
-// Routes SIGINT and SIGTERM to the cancel request while it lives.
-class InterruptCancels {
- public:
-  InterruptCancels()
-      : oldInt_(std::signal(SIGINT, OnDownloadInterrupt)),
-        oldTerm_(std::signal(SIGTERM, OnDownloadInterrupt)) {}
-  ~InterruptCancels() {
-    std::signal(SIGINT, oldInt_ == SIG_ERR ? SIG_DFL : oldInt_);
-    std::signal(SIGTERM, oldTerm_ == SIG_ERR ? SIG_DFL : oldTerm_);
-  }
-
- private:
-  using Handler = void (*)(int);
-  Handler oldInt_;
-  Handler oldTerm_;
-};
 
 // The file name part of the URL's path, or "download" when the path ends in "/".
 std::string DefaultOutput(const std::string& url) {

@@ -11,6 +11,7 @@
 #include "app/ui.h"
 #include "cli/cli.h"
 #include "cli/console_ui.h"
+#include "net/sucatalog_urls.h"
 #include "platform/imagedisk/image_disk.h"
 
 namespace fw::cli {
@@ -108,6 +109,7 @@ int main(int argc, char** argv) {
         startup.lockFolder =
             slash == std::string::npos ? "." : options.settingsFile.substr(0, slash + 1);
       }
+      fw::RegisterSucatalogListHooks();    // the catalog lists LoadSetting builds
       fw::KeepAttachedImagesInSettings();  // keeps the GUI's list; --image stays one-off
       if (!fw::StartUp(startup)) {
         fw::SetUi(nullptr);

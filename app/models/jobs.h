@@ -72,6 +72,10 @@ struct Jobs {
 // The process's job table.
 Jobs& TheJobs();
 
+// For workers that end by refreshing the disk inventory: UpdateAllDrives through the table, then
+// the drive tree is redrawn; nothing when the table has no inventory (tests, tools).
+void UpdateAllDrivesFromWorker();
+
 // The revision chosen in list 26 of the Configuration window for download; "0" until the user
 // picks one.
 std::string& CloverDLRev();

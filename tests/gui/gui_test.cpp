@@ -43,6 +43,7 @@
 #include "platform/imagedisk/image_disk.h"
 #include "platform/linux/block_backend.h"
 #include "prepare/format_job.h"
+#include "tests/gui/offscreen_app.h"
 
 class UrlCatcher : public QObject {
   Q_OBJECT
@@ -55,20 +56,7 @@ class UrlCatcher : public QObject {
 namespace fw::qt {
 namespace {
 
-QApplication* App() {
-  static int argc = 1;
-  static char name[] = "fw_gui_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    auto* a = new QApplication(argc, argv);
-    // The tests answer Qt's own dialogs; a desktop portal's would be out of their reach.
-    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-    SetUpApplicationLook();
-    return a;
-  }();
-  return app;
-}
+QApplication* App() { return OffscreenApp("fw_gui_tests"); }
 
 void Screenshot(QWidget* w, const QString& name) {
   const char* bin = std::getenv("FW_BINARY_DIR");

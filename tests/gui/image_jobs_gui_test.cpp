@@ -38,6 +38,7 @@
 #include "gui/front_end.h"
 #include "images/image_transfer.h"
 #include "modal_watchdog.h"
+#include "offscreen_app.h"
 #include "platform/imagedisk/image_disk.h"
 #include "platform/linux/block_backend.h"
 
@@ -48,18 +49,7 @@ constexpr int64_t MiB = 1024 * 1024;
 constexpr int64_t kStart = 1 * MiB;
 constexpr int64_t kLength = 40 * MiB;
 
-QApplication* App() {
-  static int argc = 1;
-  static char name[] = "fw_gui_image_jobs_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    auto* a = new QApplication(argc, argv);
-    SetUpApplicationLook();
-    return a;
-  }();
-  return app;
-}
+QApplication* App() { return OffscreenApp("fw_gui_image_jobs_tests"); }
 
 QByteArray ReadRange(const QString& path, int64_t offset, int64_t length) {
   QFile f(path);
