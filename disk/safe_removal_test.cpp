@@ -87,20 +87,6 @@ TEST_F(SafeRemoval, UDisksIsAskedWhenItAnswersWhateverTheBus) {
   EXPECT_EQ(system.calls.back(), "UDisksRemove " + fixed.devicePath);
 }
 
-TEST_F(SafeRemoval, FiveRefusalsEndInFailureAfterTwoAndAHalfSeconds) {
-  disks.Add(dir, "sdz", kUsb, {8});
-  system.refusals = 99;
-  ListAndSelect("sdz", 1);
-  EXPECT_EQ(RemoveDriveByLetter(system), 0);
-  EXPECT_EQ(system.calls.size(), 1u + kRemovalTries);
-  EXPECT_EQ(clock.TotalPausedMs(), 2500);
-  const std::string log = Log();
-  for (int n = 1; n <= 5; ++n)
-    EXPECT_NE(log.find("Tries #" + std::to_string(n)), std::string::npos) << n;
-  EXPECT_EQ(log.find("Tries #6"), std::string::npos);
-  EXPECT_NE(log.find("Failed busy"), std::string::npos);
-}
-
 TEST_F(SafeRemoval, ARefusalFollowedByAcceptanceSucceedsOnTheSecondTry) {
   disks.Add(dir, "sdz", kUsb, {8});
   system.refusals = 1;
