@@ -1,8 +1,5 @@
 #include "app/crash_report.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <cstring>
 
 #include "platform/sysinfo.h"
@@ -69,11 +66,11 @@ void OnFault(const FaultFacts& facts) {
   if (logFd >= 0) {
     WriteAllSignalSafe(logFd, report, length);
     WriteAllSignalSafe(logFd, "\r\n", 2);
-    fsync(logFd);
+    SyncSignalSafe(logFd);
   }
   // A terminal needs line feeds: a CR alone would draw every line over the one before.
   for (size_t i = 0; i <= length; ++i) stderrCopy[i] = report[i] == '\r' ? '\n' : report[i];
-  WriteAllSignalSafe(STDERR_FILENO, stderrCopy, length);
+  WriteAllSignalSafe(kStandardErrorFd, stderrCopy, length);
   if (boxProgramPath[0] != '\0') {
     const char* argv[] = {boxProgramPath, boxTitle, report, nullptr};
     RunAndWaitSignalSafe(argv);
@@ -101,68 +98,68 @@ void InstallCrashHandler(const std::string& boxProgram) {
   InstallFaultHandlers(&OnFault);
 }
 
-int32_t CrashErrorCode(int signal, int code) {
-  switch (signal) {
-    case SIGFPE:
-      switch (code) {
-        case FPE_INTDIV:
-          return Code(0xC0000094u);  // integer divide by zero
-        case FPE_INTOVF:
-          return Code(0xC0000095u);  // integer overflow
-        case FPE_FLTDIV:
-          return Code(0xC000008Eu);
-        case FPE_FLTOVF:
-          return Code(0xC0000091u);
-        case FPE_FLTUND:
-          return Code(0xC0000093u);
-        case FPE_FLTRES:
-          return Code(0xC000008Fu);
-        case FPE_FLTSUB:
-          return Code(0xC000008Cu);  // array bounds exceeded
-        default:
-          return Code(0xC0000090u);  // floating-point invalid operation
-      }
-    case SIGILL:
-      return code == ILL_PRVOPC || code == ILL_PRVREG ? Code(0xC0000096u)   // privileged
-                                                      : Code(0xC000001Du);  // illegal
-    default:
+int32_t CrashErrorCode(FaultKind kind) {
+  switch (kind) {
+    case FaultKind::kInvalidAccess:
+    case FaultKind::kBusError:
       return kAccessViolation;
+    case FaultKind::kIntDivideByZero:
+      return Code(0xC0000094u);
+    case FaultKind::kIntOverflow:
+      return Code(0xC0000095u);
+    case FaultKind::kFloatDivideByZero:
+      return Code(0xC000008Eu);
+    case FaultKind::kFloatOverflow:
+      return Code(0xC0000091u);
+    case FaultKind::kFloatUnderflow:
+      return Code(0xC0000093u);
+    case FaultKind::kFloatInexact:
+      return Code(0xC000008Fu);
+    case FaultKind::kFloatInvalid:
+      return Code(0xC0000090u);
+    case FaultKind::kSubscriptRange:
+      return Code(0xC000008Cu);  // array bounds exceeded
+    case FaultKind::kIllegalInstruction:
+      return Code(0xC000001Du);
+    case FaultKind::kPrivilegedInstruction:
+      return Code(0xC0000096u);
   }
+  return kAccessViolation;
 }
 
-const char* CrashMessage(int signal, int code) {
-  switch (signal) {
-    case SIGSEGV:
-      return "Invalid memory access (SIGSEGV)";
-    case SIGBUS:
-      return "Invalid memory access (SIGBUS, bus error)";
-    case SIGFPE:
-      switch (code) {
-        case FPE_INTDIV:
-          return "Division by zero (SIGFPE)";
-        case FPE_INTOVF:
-          return "Integer overflow (SIGFPE)";
-        case FPE_FLTDIV:
-          return "Floating-point division by zero (SIGFPE)";
-        case FPE_FLTSUB:
-          return "Array bounds exceeded (SIGFPE)";
-        default:
-          return "Floating-point error (SIGFPE)";
-      }
-    case SIGILL:
-      return code == ILL_PRVOPC || code == ILL_PRVREG ? "Privileged instruction (SIGILL)"
-                                                      : "Illegal instruction (SIGILL)";
-    default:
-      return "Unknown fault";
+const char* CrashMessage(FaultKind kind) {
+  switch (kind) {
+    case FaultKind::kInvalidAccess:
+      return "Invalid memory access";
+    case FaultKind::kBusError:
+      return "Invalid memory access: bus error";
+    case FaultKind::kIntDivideByZero:
+      return "Division by zero";
+    case FaultKind::kIntOverflow:
+      return "Integer overflow";
+    case FaultKind::kFloatDivideByZero:
+      return "Floating-point division by zero";
+    case FaultKind::kFloatOverflow:
+    case FaultKind::kFloatUnderflow:
+    case FaultKind::kFloatInexact:
+    case FaultKind::kFloatInvalid:
+      return "Floating-point error";
+    case FaultKind::kSubscriptRange:
+      return "Array bounds exceeded";
+    case FaultKind::kIllegalInstruction:
+      return "Illegal instruction";
+    case FaultKind::kPrivilegedInstruction:
+      return "Privileged instruction";
   }
+  return "Unknown fault";
 }
 
 size_t BuildCrashReport(const FaultFacts& facts, StatementPosition where, char* out,
                         size_t capacity) {
   ReportText t(out, capacity);
-  const int32_t code = CrashErrorCode(facts.signal, facts.code);
+  const int32_t code = CrashErrorCode(facts.kind);
   t << "A program error was detected:\r\r";
-  t << "Error Message:\t" << CrashMessage(facts.signal, facts.code) << "\r";
+  t << "Error Message:\t" << CrashMessage(facts.kind) << " (" << facts.signalName << ")\r";
   t << "Error Code:\t" << static_cast<int64_t>(code) << "\r";
   t << "Code Address:\t" << facts.codeAddress << "\r";
   if (code == kAccessViolation) t << "Target Address:\t" << facts.targetAddress << "\r";

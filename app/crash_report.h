@@ -28,11 +28,11 @@ std::string CrashBoxTitle(const std::string& programFileName);
 // --- the report, async-signal-safe (no allocation, no locks) ---
 
 // The Windows code of the equivalent fault, in decimal as the report prints it: -1073741819
-// (0xC0000005, access violation) for SIGSEGV and SIGBUS, -1073741676 for an integer division by
-// zero, -1073741795 for an illegal instruction, and so on.
-int32_t CrashErrorCode(int signal, int code);
-// "Invalid memory access (SIGSEGV)", "Division by zero (SIGFPE)", ...
-const char* CrashMessage(int signal, int code);
+// (0xC0000005, access violation) for an invalid access or a bus error, -1073741676 for an integer
+// division by zero, -1073741795 for an illegal instruction, and so on.
+int32_t CrashErrorCode(FaultKind kind);
+// "Invalid memory access", "Division by zero", ...; the report adds the signal's name.
+const char* CrashMessage(FaultKind kind);
 // Writes the report into `out` (at most `capacity` bytes, always terminated): every line ends
 // with a CR alone. `where` is the last logged statement (file null when none is known).
 // Returns its length.

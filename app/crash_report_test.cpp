@@ -1,7 +1,6 @@
 #include "app/crash_report.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <cstring>
 #include <string>
@@ -9,10 +8,10 @@
 namespace fw {
 namespace {
 
-FaultFacts Facts(int signal, int code) {
+FaultFacts Facts(FaultKind kind, const char* signalName) {
   FaultFacts f;
-  f.signal = signal;
-  f.code = code;
+  f.kind = kind;
+  f.signalName = signalName;
   f.codeAddress = 4198400;
   f.targetAddress = 0;
   f.registers[0] = {"RAX", 7};
@@ -29,7 +28,8 @@ std::string Report(const FaultFacts& f, StatementPosition where) {
 }
 
 TEST(CrashReport, AnInvalidAccessNamesTheTargetAndTheLastStatement) {
-  EXPECT_EQ(Report(Facts(SIGSEGV, SEGV_MAPERR), {"/src/flashwright/images/backup.cpp", 214}),
+  EXPECT_EQ(Report(Facts(FaultKind::kInvalidAccess, "SIGSEGV"),
+                   {"/src/flashwright/images/backup.cpp", 214}),
             "A program error was detected:\r\r"
             "Error Message:\tInvalid memory access (SIGSEGV)\r"
             "Error Code:\t-1073741819\r"
@@ -44,7 +44,7 @@ TEST(CrashReport, AnInvalidAccessNamesTheTargetAndTheLastStatement) {
 }
 
 TEST(CrashReport, OtherFaultsHaveNoTargetLineAndAnUnknownPositionIsSaid) {
-  const std::string division = Report(Facts(SIGFPE, FPE_INTDIV), {});
+  const std::string division = Report(Facts(FaultKind::kIntDivideByZero, "SIGFPE"), {});
   EXPECT_NE(division.find("Error Message:\tDivision by zero (SIGFPE)\rError Code:\t-1073741676\r"
                           "Code Address:\t4198400\r"
                           "Sourcecode line: Enable OnError lines support to get code line "
@@ -56,21 +56,20 @@ TEST(CrashReport, OtherFaultsHaveNoTargetLineAndAnUnknownPositionIsSaid) {
 }
 
 TEST(CrashReport, CodesAreThoseOfTheEquivalentWindowsFaults) {
-  EXPECT_EQ(CrashErrorCode(SIGSEGV, SEGV_ACCERR), -1073741819);
-  EXPECT_EQ(CrashErrorCode(SIGBUS, BUS_ADRERR), -1073741819);
-  EXPECT_EQ(CrashErrorCode(SIGFPE, FPE_INTDIV), -1073741676);  // 0xC0000094
-  EXPECT_EQ(CrashErrorCode(SIGFPE, FPE_INTOVF), -1073741675);  // 0xC0000095
-  EXPECT_EQ(CrashErrorCode(SIGILL, ILL_ILLOPC), -1073741795);  // 0xC000001D
-  EXPECT_EQ(CrashErrorCode(SIGILL, ILL_PRVOPC), -1073741674);  // 0xC0000096
-  EXPECT_STREQ(CrashMessage(SIGILL, ILL_ILLOPN), "Illegal instruction (SIGILL)");
-  EXPECT_STREQ(CrashMessage(SIGBUS, BUS_ADRALN), "Invalid memory access (SIGBUS, bus error)");
+  EXPECT_EQ(CrashErrorCode(FaultKind::kInvalidAccess), -1073741819);
+  EXPECT_EQ(CrashErrorCode(FaultKind::kBusError), -1073741819);
+  EXPECT_EQ(CrashErrorCode(FaultKind::kIntDivideByZero), -1073741676);        // 0xC0000094
+  EXPECT_EQ(CrashErrorCode(FaultKind::kIntOverflow), -1073741675);            // 0xC0000095
+  EXPECT_EQ(CrashErrorCode(FaultKind::kIllegalInstruction), -1073741795);     // 0xC000001D
+  EXPECT_EQ(CrashErrorCode(FaultKind::kPrivilegedInstruction), -1073741674);  // 0xC0000096
+  EXPECT_STREQ(CrashMessage(FaultKind::kBusError), "Invalid memory access: bus error");
   EXPECT_EQ(CrashBoxTitle("flashwright"), "OnError Info <flashwright>");
 }
 
 TEST(CrashReport, ASmallBufferIsFilledAndTerminatedWithoutOverrun) {
   char out[16];
   std::memset(out, 'x', sizeof out);
-  const size_t n = BuildCrashReport(Facts(SIGSEGV, 0), {}, out, 12);
+  const size_t n = BuildCrashReport(Facts(FaultKind::kInvalidAccess, "SIGSEGV"), {}, out, 12);
   EXPECT_EQ(n, 11u);
   EXPECT_EQ(std::string(out), "A program e");
   EXPECT_EQ(out[12], 'x');

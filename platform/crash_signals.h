@@ -13,11 +13,27 @@ struct FaultRegister {
   int64_t value = 0;
 };
 
+// What went wrong, as far as the processor tells.
+enum class FaultKind {
+  kInvalidAccess,  // a page that is not there or not allowed (SIGSEGV)
+  kBusError,       // an address the hardware cannot reach (SIGBUS)
+  kIntDivideByZero,
+  kIntOverflow,
+  kFloatDivideByZero,
+  kFloatOverflow,
+  kFloatUnderflow,
+  kFloatInexact,
+  kFloatInvalid,
+  kSubscriptRange,
+  kIllegalInstruction,
+  kPrivilegedInstruction,
+};
+
 struct FaultFacts {
-  int signal = 0;             // SIGSEGV, SIGBUS, SIGFPE or SIGILL
-  int code = 0;               // si_code: FPE_INTDIV, ILL_ILLOPC, SEGV_MAPERR, ...
-  int64_t codeAddress = 0;    // the faulting instruction
-  int64_t targetAddress = 0;  // the address that could not be accessed (SIGSEGV, SIGBUS)
+  FaultKind kind = FaultKind::kInvalidAccess;
+  const char* signalName = "";  // "SIGSEGV", "SIGBUS", "SIGFPE", "SIGILL"
+  int64_t codeAddress = 0;      // the faulting instruction
+  int64_t targetAddress = 0;    // the address that could not be accessed (SIGSEGV, SIGBUS)
   // The platform's general registers at the fault, in the order the report lists them.
   FaultRegister registers[24];
   int registerCount = 0;
@@ -32,8 +48,11 @@ using FaultCallback = void (*)(const FaultFacts& facts);
 bool InstallFaultHandlers(FaultCallback onFault);
 
 // Async-signal-safe helpers for the callback.
+inline constexpr int kStandardErrorFd = 2;
 // Writes all `length` bytes to `fd` (retrying after interruptions); false on an error.
 bool WriteAllSignalSafe(int fd, const char* data, size_t length);
+// Asks the system to put what was written to `fd` on its storage.
+void SyncSignalSafe(int fd);
 // Runs `argv[0]` (a full path) with `argv` and the process's environment and waits for it to end.
 // False when it could not be started.
 bool RunAndWaitSignalSafe(const char* const* argv);

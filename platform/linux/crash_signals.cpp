@@ -55,14 +55,58 @@ void ReadRegisters(const ucontext_t* uc, FaultFacts& f) {
 #endif
 }
 
+FaultKind KindOf(int sig, int code) {
+  switch (sig) {
+    case SIGBUS:
+      return FaultKind::kBusError;
+    case SIGFPE:
+      switch (code) {
+        case FPE_INTDIV:
+          return FaultKind::kIntDivideByZero;
+        case FPE_INTOVF:
+          return FaultKind::kIntOverflow;
+        case FPE_FLTDIV:
+          return FaultKind::kFloatDivideByZero;
+        case FPE_FLTOVF:
+          return FaultKind::kFloatOverflow;
+        case FPE_FLTUND:
+          return FaultKind::kFloatUnderflow;
+        case FPE_FLTRES:
+          return FaultKind::kFloatInexact;
+        case FPE_FLTSUB:
+          return FaultKind::kSubscriptRange;
+        default:
+          return FaultKind::kFloatInvalid;
+      }
+    case SIGILL:
+      return code == ILL_PRVOPC || code == ILL_PRVREG ? FaultKind::kPrivilegedInstruction
+                                                      : FaultKind::kIllegalInstruction;
+    default:
+      return FaultKind::kInvalidAccess;
+  }
+}
+
+const char* SignalName(int sig) {
+  switch (sig) {
+    case SIGBUS:
+      return "SIGBUS";
+    case SIGFPE:
+      return "SIGFPE";
+    case SIGILL:
+      return "SIGILL";
+    default:
+      return "SIGSEGV";
+  }
+}
+
 void OnSignal(int sig, siginfo_t* info, void* context) {
   if (reporting.exchange(1) != 0) {
     // Another thread is reporting its fault; the process ends when it is done.
     for (;;) pause();
   }
   FaultFacts facts;
-  facts.signal = sig;
-  facts.code = info ? info->si_code : 0;
+  facts.kind = KindOf(sig, info ? info->si_code : 0);
+  facts.signalName = SignalName(sig);
   ReadRegisters(static_cast<const ucontext_t*>(context), facts);
   if (info && (sig == SIGSEGV || sig == SIGBUS))
     facts.targetAddress = static_cast<int64_t>(reinterpret_cast<intptr_t>(info->si_addr));
@@ -110,6 +154,8 @@ bool WriteAllSignalSafe(int fd, const char* data, size_t length) {
   }
   return true;
 }
+
+void SyncSignalSafe(int fd) { fsync(fd); }
 
 bool RunAndWaitSignalSafe(const char* const* argv) {
   const pid_t pid = _Fork();
