@@ -33,8 +33,7 @@ bool WriteModulesLoadFile(const std::string& path, std::string* why) {
   const std::string temporary = path + ".tmp";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << "# Written by Flashwright (Tools > Install HFS+ read support): HFS+ volumes can be "
-           "read.\n"
+    out << "# Written by Flashwright: the HFS+ driver, loaded at every start to read HFS+ volumes\n"
         << kHfsModule << "\n";
     out.flush();
     if (!out) {

@@ -74,42 +74,48 @@ RemovalStep ChooseRemoval(DriveRemovalService& system, const NumberedDisk& disk,
 
 int32_t RemoveDriveByLetter() { return RemoveDriveByLetter(SystemDriveRemoval()); }
 
-int32_t RemoveDriveByLetter(DriveRemovalService& system) {
+int32_t RemoveDriveByLetter(DriveRemovalService& system, std::string* why) {
+  std::string reason;
+  // Every failure ends here: 0, and the reason for a caller that shows it.
+  auto refuse = [&](const std::string& text) {
+    if (why) *why = text;
+    return 0;
+  };
   const DiskRecord* record = SelectedDiskRecord();
   if (!record) {
     FW_LOG("RemoveDriveByLetter: no disk selected");
-    return 0;
+    return refuse("no disk selected");
   }
+  const std::string disk = "Disk" + std::to_string(record->DiskNumber);
   const std::string letter = record->DriveLetters.substr(0, 1);
   if (letter.empty() || letter[0] < 'A' || letter[0] > 'Z') {
-    FW_LOG("RemoveDriveByLetter: Disk" + std::to_string(record->DiskNumber) +
-           " has no drive letter");
-    return 0;
+    FW_LOG("RemoveDriveByLetter: " + disk + " has no drive letter");
+    return refuse(disk + " has no drive letter (no volume the program knows)");
   }
   VolumeLocation where;
-  NumberedDisk disk;
-  if (!LookupDriveLetter(letter, &where) || !FindNumberedDisk(where.DiskNumber, &disk)) {
+  NumberedDisk numbered;
+  if (!LookupDriveLetter(letter, &where) || !FindNumberedDisk(where.DiskNumber, &numbered)) {
     FW_LOG("hVolume = #INVALID_HANDLE_VALUE");
-    return 0;
+    return refuse("no volume " + letter + ": in the drive list");
   }
-  if (disk.info.systemDisk || letter == SystemDriveLetter()) {
-    FW_LOG("RemoveDriveByLetter: Disk" + std::to_string(where.DiskNumber) +
-           " holds the running system: not removed");
-    return 0;
+  const DiskInfo& info = numbered.info;
+  if (info.systemDisk || letter == SystemDriveLetter()) {
+    FW_LOG("RemoveDriveByLetter: " + disk + " holds the running system: not removed");
+    return refuse(disk + " holds the running system");
   }
-  FW_LOG("DeviceId= " + disk.info.devicePath);
+  FW_LOG("DeviceId= " + info.devicePath);
 
   int err = 0;
-  if (!disk.backend->Dismount(disk.info, -1, &err)) {
-    FW_LOG("Failed unmount of " + disk.info.name + ": " + ErrnoText(err));
-    return 0;
-  }
-  std::string reason;
-  if (!system.Flush(disk.info.devicePath, &reason)) {
+  if (!numbered.backend->Dismount(info, -1, &err)) {
+    reason = "cannot unmount " + info.name + ": " + ErrnoText(err);
     FW_LOG("Failed " + reason);
-    return 0;
+    return refuse(reason);
   }
-  RemovalStep remove = ChooseRemoval(system, disk, &reason);
+  if (!system.Flush(info.devicePath, &reason)) {
+    FW_LOG("Failed " + reason);
+    return refuse(reason);
+  }
+  RemovalStep remove = ChooseRemoval(system, numbered, &reason);
   int32_t result = 0;
   for (int attempt = 1; remove && attempt <= kRemovalTries; ++attempt) {
     FW_LOG("Tries #" + std::to_string(attempt));
@@ -121,7 +127,7 @@ int32_t RemoveDriveByLetter(DriveRemovalService& system) {
     Pause(kRemovalRetryMs);
   }
   FW_LOG(result ? std::string("Success") : "Failed " + reason);
-  return result;
+  return result ? 1 : refuse(reason);
 }
 
 }  // namespace fw

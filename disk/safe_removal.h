@@ -10,15 +10,17 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/drive_removal.h"
 
 namespace fw {
 
-// 1 when the system accepted the removal, 0 otherwise. The caller refreshes the drive tree
-// afterwards whatever the result.
+// 1 when the system accepted the removal, 0 otherwise (with the reason in *why when given; the
+// desktop program shows none: the refreshed tree shows whether the disk is gone). The caller
+// refreshes the drive tree afterwards whatever the result.
 int32_t RemoveDriveByLetter();
-int32_t RemoveDriveByLetter(DriveRemovalService& system);
+int32_t RemoveDriveByLetter(DriveRemovalService& system, std::string* why = nullptr);
 
 inline constexpr int kRemovalTries = 5;
 inline constexpr int kRemovalRetryMs = 500;

@@ -16,34 +16,7 @@
 #include "app/crash_report.h"
 #include "app/log.h"
 #include "app/startup.h"
-
-namespace {
-
-// The faults are made in assembly where possible, so that no compiler check or sanitizer takes
-// them first: the test is about what the kernel's signal brings to the handler.
-[[gnu::noinline]] void ReadNull() {
-  volatile uintptr_t address = 0;
-#if defined(__x86_64__)
-  uint64_t value;
-  asm volatile("movq (%1), %0" : "=r"(value) : "r"(address) : "memory");
-  (void)value;
-#else
-  (void)*reinterpret_cast<volatile int*>(address);
-#endif
-}
-
-[[gnu::noinline]] void DivideByZero() {
-  volatile uint32_t zero = 0;
-#if defined(__x86_64__)
-  const uint32_t divisor = zero;
-  asm volatile("xorl %%edx, %%edx\n\tmovl $1, %%eax\n\tdivl %0" : : "r"(divisor) : "eax", "edx");
-#else
-  volatile int result = 1 / static_cast<int>(zero);
-  (void)result;
-#endif
-}
-
-}  // namespace
+#include "tests/system/fault_on_purpose.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) {
@@ -64,13 +37,13 @@ int main(int argc, char** argv) {
 
   FW_LOG("about to fault: " + mode);
   if (mode == "null-main") {
-    ReadNull();
+    fw::faulttest::ReadNull();
   } else if (mode == "divide-zero") {
-    DivideByZero();
+    fw::faulttest::DivideByZero();
   } else if (mode == "null-worker") {
     std::thread worker([] {
       FW_LOGP("FaultThread", "worker about to fault");
-      ReadNull();
+      fw::faulttest::ReadNull();
     });
     worker.join();
   }

@@ -121,8 +121,10 @@ TEST_F(LoopSystem, AnEjectedLoopDeviceIsDetachedAndLeavesTheTree) {
   EXPECT_TRUE(LogHas("DeviceId= " + loop));
   EXPECT_TRUE(LogHas("Tries #1"));
   EXPECT_TRUE(LogHas("Success"));
+  // Another program may take the freed device at once: the tree is looked at by file name.
   UpdateAllDrives();
-  for (const DriveListRow& row : DriveListRows()) EXPECT_NE(row.diskNumber, n) << row.text;
+  for (const DriveListRow& row : DriveListRows())
+    EXPECT_EQ(row.text.find("stick.img"), std::string::npos) << row.text;
 }
 
 TEST(DeviceEventSource, UdevWhereUdevdRunsElseTheKernel) {
