@@ -81,13 +81,18 @@ TEST_F(LoopSystem, ABurstOfFiveGivesOneRefreshAboutASecondAfterTheFirst) {
   FW_REQUIRE_LOOP(loops.empty() ? std::string() : loops[0]);
   Watch(loops);
   const int64_t start = NowMs();
-  for (const std::string& loop : loops) DetachLoop(loop);
+  int64_t firstDone = 0;  // the first notification came between start and here
+  for (const std::string& loop : loops) {
+    DetachLoop(loop);
+    if (firstDone == 0) firstDone = NowMs();
+  }
   const int64_t burst = NowMs() - start;
   std::this_thread::sleep_for(Ms(2500));
   const std::vector<int64_t> got = Posts();
   ASSERT_EQ(got.size(), 1u) << "burst took " << burst << " ms";
   EXPECT_GE(got[0] - start, 1000);
-  EXPECT_LE(got[0] - start, 1000 + 500) << "burst took " << burst << " ms";
+  // A little slack for the watcher's thread to be scheduled on a busy machine.
+  EXPECT_LE(got[0] - firstDone, 1000 + 300) << "first detach took " << firstDone - start << " ms";
   EXPECT_EQ(Count("==>> GetDeviceEvent: #DBT_DEVNODES_CHANGED: SetTimer_ 1000"), 1u);
   EXPECT_EQ(Count("==>> GetDeviceEvent: PostEvent(#UM_UPDATE_ALL_DRIVES)"), 1u);
 }
