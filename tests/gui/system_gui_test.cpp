@@ -28,6 +28,7 @@
 #include "gui/crash_box.h"
 #include "gui/front_end.h"
 #include "modal_watchdog.h"
+#include "offscreen_app.h"
 #include "platform/linux/block_backend.h"
 #include "platform/process.h"
 
@@ -53,15 +54,8 @@ const fs::path& ModulesFolder() {
 }
 
 QApplication* App() {
-  static int argc = 1;
-  static char name[] = "fw_gui_system_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    ModulesFolder();
-    return new QApplication(argc, argv);
-  }();
-  return app;
+  ModulesFolder();
+  return OffscreenApp("fw_gui_system_tests");
 }
 
 class SystemGui : public ::testing::Test {
