@@ -43,16 +43,13 @@ TEST(CrashReport, AnInvalidAccessNamesTheTargetAndTheLastStatement) {
             "RBX = \t-1\r");
 }
 
-TEST(CrashReport, OtherFaultsHaveNoTargetLineAndAnUnknownPositionIsSaid) {
-  const std::string division = Report(Facts(FaultKind::kIntDivideByZero, "SIGFPE"), {});
-  EXPECT_NE(division.find("Error Message:\tDivision by zero (SIGFPE)\rError Code:\t-1073741676\r"
-                          "Code Address:\t4198400\r"
-                          "Sourcecode line: Enable OnError lines support to get code line "
-                          "information.\r\rRegister content:\r"),
+TEST(CrashReport, AnUnknownPositionIsSaidAndOnlyAnAccessHasATarget) {
+  const std::string report = Report(Facts(FaultKind::kIntDivideByZero, "SIGFPE"), {});
+  EXPECT_NE(report.find("Code Address:\t4198400\rSourcecode line: Enable OnError lines support to "
+                        "get code line information.\r\rRegister content:\r"),
             std::string::npos)
-      << division;
-  EXPECT_EQ(division.find("Target Address"), std::string::npos);
-  EXPECT_EQ(division.find('\n'), std::string::npos);
+      << report;
+  EXPECT_EQ(report.find("Target Address"), std::string::npos);
 }
 
 TEST(CrashReport, CodesAreThoseOfTheEquivalentWindowsFaults) {

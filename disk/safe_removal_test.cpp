@@ -79,14 +79,6 @@ TEST_F(SafeRemoval, SecondPartitionRowRemovesTheWholeUsbDiskByItsFirstLetter) {
   EXPECT_TRUE(clock.pauses.empty());
 }
 
-TEST_F(SafeRemoval, UDisksIsAskedWhenItAnswersWhateverTheBus) {
-  const DiskInfo fixed = disks.Add(dir, "sdy", kSata, {8});
-  system.udisks = true;
-  ListAndSelect("sdy", 0);
-  EXPECT_EQ(RemoveDriveByLetter(system), 1);
-  EXPECT_EQ(system.calls.back(), "UDisksRemove " + fixed.devicePath);
-}
-
 TEST_F(SafeRemoval, ARefusalFollowedByAcceptanceSucceedsOnTheSecondTry) {
   disks.Add(dir, "sdz", kUsb, {8});
   system.refusals = 1;
