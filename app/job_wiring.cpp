@@ -6,8 +6,10 @@
 #include "app/models/jobs.h"
 #include "app/ui.h"
 #include "datasets/dataset_services.h"
+#include "datasets/hfs_support.h"
 #include "datasets/mac_image_jobs.h"
 #include "disk/inventory.h"
+#include "disk/safe_removal.h"
 #include "images/image_jobs.h"
 #include "platform/imagedisk/image_disk.h"
 #include "prepare/format_job.h"
@@ -33,6 +35,10 @@ void WireJobs() {
     SelectDriveListRow(row);
     SetCurrentDisk();
   };
+  jobs.RemoveSelectedDrive = [] { RemoveDriveByLetter(); };
+  jobs.InstallHFSDrivers = [] { InstallHFSDrivers(); };
+  jobs.UnInstallHFSDrivers = [] { UnInstallHFSDrivers(); };
+  jobs.HFSDriversInstalled = [] { return CheckIfExistHFSDrivers() == 1; };
   // Images the user attaches here come back at the next start.
   SetRememberAttachedImages(true);
   KeepAttachedImagesInSettings();

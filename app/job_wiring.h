@@ -1,6 +1,6 @@
 // Fills the window job table with the program's jobs: the format job, backup and restore, the
-// disk inventory and its drive tree, disk-image files, the HFS image jobs and the catalog lists,
-// and the data-set services they use.
+// disk inventory and its drive tree, safe removal, disk-image files, the HFS image jobs and the
+// catalog lists, HFS+ read support, and the data-set services they use.
 #pragma once
 
 namespace fw {

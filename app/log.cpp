@@ -20,6 +20,7 @@ std::FILE* logFile = nullptr;
 std::atomic<bool> logOpen{false};
 std::atomic<const char*> statementFile{nullptr};
 std::atomic<int> statementLine{0};
+std::atomic<int> logFd{-1};
 
 std::string TimeStamp() {
   timespec ts{};
@@ -81,6 +82,8 @@ void LogLine(const char* file, int line, std::string_view procedure, std::string
 
 bool LogIsOpen() { return logOpen.load(std::memory_order_acquire); }
 
+int LogFileDescriptor() { return logFd.load(std::memory_order_acquire); }
+
 bool OpenLog(const std::string& path) {
   {
     std::lock_guard<std::mutex> lock(logMutex);
@@ -89,6 +92,7 @@ bool OpenLog(const std::string& path) {
     if (!logFile) return false;
     std::fwrite("\xEF\xBB\xBF", 1, 3, logFile);
     std::fflush(logFile);
+    logFd.store(fileno(logFile), std::memory_order_release);
   }
   logOpen.store(true, std::memory_order_release);
   FW_LOGP("LoadSetting", "Log Date: " + Today());
@@ -98,6 +102,7 @@ bool OpenLog(const std::string& path) {
 
 void CloseLog() {
   logOpen.store(false, std::memory_order_release);
+  logFd.store(-1, std::memory_order_release);
   std::lock_guard<std::mutex> lock(logMutex);
   if (logFile) std::fclose(logFile);
   logFile = nullptr;

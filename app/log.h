@@ -40,6 +40,11 @@ std::string SystemLogText(const SystemFacts& facts);
 // Records a statement position without writing a line (also done by every logging call).
 void MarkStatement(const char* file, int line);
 
+// The open log's file descriptor, -1 when closed: the crash report writes to it with write(2)
+// alone, since the faulting thread may hold the log's lock. Every line is flushed as it is
+// written, so the descriptor's position is the end of the log.
+int LogFileDescriptor();
+
 }  // namespace fw
 
 // Log from inside a procedure: the procedure name is the enclosing function's name.

@@ -118,6 +118,7 @@ bool StartUp(const StartupOptions& options) {
   }
   FW_LOG_MAIN("Set OrigNoDriveTypeAutoRun$ to " +
               Registry::ReadValue(kExplorerPolicies, "NoDriveTypeAutoRun"));
+  if (h.holdAutomountInhibitor) h.holdAutomountInhibitor();
   return true;
 }
 
@@ -146,6 +147,7 @@ void ShutDown() {
   if (startedWith.writeUserDlExample && !std::filesystem::exists("UserDL.ini", ec))
     WriteIniLines("UserDL.ini", UserDlExampleLines());
   if (startedWith.switchAutoRun) {
+    if (h.releaseAutomountInhibitor) h.releaseAutomountInhibitor();
     std::string now = Registry::ReadValue(kExplorerPolicies, "NoDriveTypeAutoRun");
     if (now != origNoDriveTypeAutoRun) {
       FW_LOG_MAIN("Set NoDriveTypeAutoRun$ to OrigNoDriveTypeAutoRun$=" + origNoDriveTypeAutoRun);

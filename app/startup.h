@@ -51,6 +51,9 @@ struct StartupHooks {
   std::function<void(int)> addKnownCloverRev;  // stored CloverLastRev > 0 joins the known list
   std::function<bool()> setFormatPromptHook;   // false: logged warning
   std::function<void()> clrFormatPromptHook;   // shutdown
+  // Held while AutoRun is off: from the switch at start-up to its restore at shutdown.
+  std::function<void()> holdAutomountInhibitor;
+  std::function<void()> releaseAutomountInhibitor;
 };
 StartupHooks& Hooks();
 

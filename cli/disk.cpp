@@ -1,5 +1,6 @@
 #include "cli/disk.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "app/ui.h"
@@ -72,6 +73,15 @@ int ChooseCommandDisk(const GlobalOptions& options, const std::string& command,
     return Fail(kExitUsage,
                 command + " needs --disk N or --image FILE (see `flashwright-cli list`)");
   return kExitOk;
+}
+
+bool ParseInt(const std::string& text, int64_t lo, int64_t hi, int64_t* out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  const long long v = std::strtoll(text.c_str(), &end, 10);
+  if (*end != '\0' || v < lo || v > hi) return false;
+  *out = v;
+  return true;
 }
 
 }  // namespace fw::cli

@@ -18,4 +18,7 @@ int AttachCommandImage(const GlobalOptions& options);
 int ChooseCommandDisk(const GlobalOptions& options, const std::string& command,
                       int64_t* diskNumber);
 
+// A whole decimal number from lo to hi (a disk number is 0..49): true with *out set.
+bool ParseInt(const std::string& text, int64_t lo, int64_t hi, int64_t* out);
+
 }  // namespace fw::cli

@@ -22,15 +22,6 @@ bool IsOneOf(const std::string& v, std::initializer_list<const char*> allowed) {
   return false;
 }
 
-bool ParseInt(const std::string& text, int64_t lo, int64_t hi, int64_t* out) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  const long long v = std::strtoll(text.c_str(), &end, 10);
-  if (*end != '\0' || v < lo || v > hi) return false;
-  *out = v;
-  return true;
-}
-
 // The options go into the settings the job reads, for this run only: on every way out (a usage
 // error, no such disk, the job's end) the settings return to what the file had, so the exit's
 // save never writes them. What the job itself changed stays: the revision check's results, and

@@ -6,11 +6,13 @@
 #include <vector>
 
 #include "app/clock.h"
+#include "app/crash_report.h"
 #include "app/globals.h"
 #include "app/startup.h"
 #include "app/ui.h"
 #include "cli/cli.h"
 #include "cli/console_ui.h"
+#include "disk/format_prompt.h"
 #include "net/sucatalog_urls.h"
 #include "platform/imagedisk/image_disk.h"
 
@@ -45,6 +47,8 @@ static void PrintUsage(std::ostream& out) {
 
 int main(int argc, char** argv) {
   using namespace fw::cli;
+  // A fault is reported on stderr and in the debug log (no box on a console).
+  fw::InstallCrashHandler();
   GlobalOptions options;
   std::vector<std::string> args(argv + 1, argv + argc);
   size_t i = 0;
@@ -111,6 +115,7 @@ int main(int argc, char** argv) {
       }
       fw::RegisterSucatalogListHooks();    // the catalog lists LoadSetting builds
       fw::KeepAttachedImagesInSettings();  // keeps the GUI's list; --image stays one-off
+      fw::InstallFormatPromptHooks();
       if (!fw::StartUp(startup)) {
         fw::SetUi(nullptr);
         return Fail(kExitFailure, "another copy of flashwright-cli is running");

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "app/clock.h"
+#include "app/crash_report.h"
 #include "app/job_wiring.h"
 #include "app/log.h"
 #include "app/models/dispatcher.h"
@@ -13,8 +14,11 @@
 #include "app/settings.h"
 #include "app/ui.h"
 #include "app/workers.h"
+#include "disk/device_events.h"
+#include "disk/format_prompt.h"
 #include "gui/front_end.h"
 #include "platform/session_signals.h"
+#include "platform/sysinfo.h"
 
 namespace fw::qt {
 namespace {
@@ -39,9 +43,18 @@ class SessionEnd {
   std::unique_ptr<QSocketNotifier> notifier_;
 };
 
+// The crash box: a program of its own beside this one, since a faulting process cannot safely
+// run the toolkit any more.
+std::string CrashBoxBesideProgram() {
+  const std::string exe = ExecutablePath();
+  const size_t slash = exe.rfind('/');
+  return slash == std::string::npos ? "" : exe.substr(0, slash + 1) + "flashwright-crash-box";
+}
+
 }  // namespace
 
 int RunDesktopProgram(int argc, char** argv, const DesktopRun& run) {
+  InstallCrashHandler(run.crashBoxProgram.empty() ? CrashBoxBesideProgram() : run.crashBoxProgram);
   QApplication app(argc, argv);
   QApplication::setApplicationName("Flashwright");
   QApplication::setDesktopFileName("flashwright");
@@ -56,15 +69,21 @@ int RunDesktopProgram(int argc, char** argv, const DesktopRun& run) {
   Jobs& jobs = TheJobs();
   if (!jobs.SaveSetting) jobs.SaveSetting = [] { SaveSetting(); };
   if (!Hooks().updateAllDrives) Hooks().updateAllDrives = [] { RefreshDriveTree(); };
+  InstallFormatPromptHooks();
 
   if (!StartUp(run.startup)) return 0;
   frontEnd.OpenMainWindow();
+  // Devices that come and go refresh the tree by themselves, one refresh per settled burst.
+  StartDriveArrivalWatch([&frontEnd] {
+    frontEnd.PostEvent({kMainWindow, UiEventKind::Refresh, UM_UPDATE_ALL_DRIVES});
+  });
   StartUpAfterMainWindow();
   if (run.afterMainWindow) run.afterMainWindow(frontEnd);
   {
     SessionEnd sessionEnd(frontEnd);
     QApplication::exec();
   }
+  StopDriveArrivalWatch();
   // Whatever ended the loop, no worker outlives main: a running job is asked to stop and waited
   // for, the event loop still serving its calls to the UI thread meanwhile.
   frontEnd.EndQuestions();

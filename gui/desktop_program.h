@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "app/startup.h"
 
@@ -14,6 +15,9 @@ class QtFrontEnd;
 struct DesktopRun {
   // Where the settings, the lock and the registry store live (the program itself: the defaults).
   StartupOptions startup;
+  // The program that shows the crash report in a box; "" = flashwright-crash-box beside the
+  // program.
+  std::string crashBoxProgram;
   // Called once the main window is open and the start-up has run, before the event loop.
   std::function<void(QtFrontEnd&)> afterMainWindow;
 };

@@ -31,6 +31,7 @@ class BlockDiskBackend final : public DiskBackend {
   // Only these /sys/block names are looked at when the list is not empty (the environment
   // variable FLASHWRIGHT_BLOCK_DEVICES="loop3 sdb" sets it for the process's default backend).
   void SetOnlyDevices(std::vector<std::string> names) { only_ = std::move(names); }
+  const std::vector<std::string>& OnlyDevices() const { return only_; }
   // The root folder the backend reads under.
   const std::string& Root() const { return root_; }
 

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -119,6 +120,36 @@ TEST_F(DesktopExitTest, EndOfSessionDuringAFormatStopsTheJobAndEndsCleanly) {
   // The job saw the cancel and ended through its own end sequence.
   EXPECT_NE(r.output.find("outcome ran=1 ok=0 failure=cancelled"), std::string::npos) << r.output;
   EXPECT_TRUE(SettingsSaved());
+}
+
+// A fault once the program runs: the crash handler, installed first, writes the report to the
+// debug log, runs the crash box (a script here) and waits for it, and the process ends by the
+// signal without its shutdown steps, so the settings file stays as it was.
+TEST_F(DesktopExitTest, AFaultShowsTheReportInABoxAndSkipsTheShutdown) {
+  const std::string settings = "[Data Settings]\r\nLogEnable = 1\r\n";
+  std::ofstream(dir_ / "flashwright.ini", std::ios::binary) << settings;
+  std::ofstream(dir_ / "box.sh") << "#!/bin/sh\nprintf '%s\\n%s' \"$1\" \"$2\" > box.txt\n"
+                                    "sleep 0.5\necho closed > box-closed\n";
+  fs::permissions(dir_ / "box.sh", fs::perms::owner_all);
+  const ProgramRun r = RunScenario("fault", 64 << 20);
+  EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGSEGV) << Describe(r);
+  std::ifstream box(dir_ / "box.txt");
+  const std::string shown((std::istreambuf_iterator<char>(box)), {});
+  EXPECT_EQ(
+      shown.rfind("OnError Info <fw_gui_desktop_runner>\nA program error was detected:\r\r"
+                  "Error Message:\tInvalid memory access (SIGSEGV)\rError Code:\t-1073741819\r",
+                  0),
+      0u)
+      << shown;
+  // The last statement logged before the fault: ours, unless a start-up worker logged since.
+  EXPECT_NE(shown.find("\rTarget Address:\t0\rSource Code file:\t"), std::string::npos) << shown;
+  EXPECT_TRUE(fs::exists(dir_ / "box-closed"));  // waited for
+  std::ifstream log(dir_ / "ZORDebug.log", std::ios::binary);
+  const std::string logged((std::istreambuf_iterator<char>(log)), {});
+  EXPECT_LT(logged.find("fault on purpose\r\n"), logged.find("A program error was detected:"));
+  EXPECT_NE(logged.find("A program error was detected:"), std::string::npos);
+  std::ifstream kept(dir_ / "flashwright.ini", std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), {}), settings);
 }
 
 }  // namespace

@@ -6,7 +6,8 @@
 //
 // Scenarios: format-exit (Exit button after a format), cancel-escape (Cancel at the first
 // question, then Esc), format-close (the close box after a format), term-during-format (the end
-// of the session, SIGTERM, while a full format writes).
+// of the session, SIGTERM, while a full format writes), fault (a null access on the UI thread
+// once the main window is open; FOLDER/box.sh stands in for the crash box).
 #include <signal.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 
 #include "app/clock.h"
 #include "app/globals.h"
+#include "app/log.h"
 #include "app/models/window_model.h"
 #include "app/settings.h"
 #include "gui/desktop_program.h"
@@ -27,6 +29,7 @@
 #include "modal_watchdog.h"
 #include "platform/imagedisk/image_disk.h"
 #include "prepare/format_job.h"
+#include "tests/system/fault_on_purpose.h"
 
 namespace fw::qt {
 namespace {
@@ -84,6 +87,10 @@ class Script {
 
   void Start() {
     step_ = 1;
+    if (scenario_ == "fault") {
+      FW_LOG_MAIN("fault on purpose");
+      faulttest::ReadNull();
+    }
     SetPausesEnabled(false);
     SettingsRecord& s = Settings();
     s.Boot_records = "Windows";
@@ -121,6 +128,7 @@ int main(int argc, char** argv) {
   run.startup.settingsFile = folder + "/flashwright.ini";
   run.startup.lockFolder = folder;
   run.startup.registryFile = folder + "/registry.txt";
+  run.crashBoxProgram = folder + "/box.sh";
   std::unique_ptr<fw::qt::Script> script;
   std::unique_ptr<fw::qt::ModalWatchdog> watchdog;
   bool failed = false;

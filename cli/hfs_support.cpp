@@ -1,0 +1,42 @@
+// flashwright-cli hfs-support status|install|remove: HFS+ read support through the kernel's
+// hfsplus module, as Tools > Install / UnInstall do it (the question is answered by --yes).
+#include "datasets/hfs_support.h"
+
+#include <iostream>
+
+#include "cli/cli.h"
+
+namespace fw::cli {
+namespace {
+
+int HfsSupportCommand(const GlobalOptions&, const std::vector<std::string>& args) {
+  if (args.size() != 1) return Fail(kExitUsage, "hfs-support takes status, install or remove");
+  KernelModules& modules = SystemKernelModules();
+  const std::string& action = args[0];
+  const bool before = CheckIfExistHFSDrivers(modules) == 1;
+  if (action == "status") {
+    std::cout << (before ? "installed: " : "not installed: ") << HfsModulesLoadPath(modules)
+              << (before ? "" : " is missing")
+              << "\nhfsplus module: " << (modules.IsLoaded(kHfsModule) ? "loaded" : "not loaded")
+              << "\n";
+    return kExitOk;
+  }
+  if (action == "install") {
+    InstallHFSDrivers(modules);
+    return CheckIfExistHFSDrivers(modules) == 1 && !before ? kExitOk : kExitFailure;
+  }
+  if (action == "remove") {
+    UnInstallHFSDrivers(modules);
+    return CheckIfExistHFSDrivers(modules) == 0 && before ? kExitOk : kExitFailure;
+  }
+  return Fail(kExitUsage, "hfs-support takes status, install or remove");
+}
+
+}  // namespace
+
+// It changes the system, not the program's own settings: nothing of those is saved.
+FW_CLI_QUERY_COMMAND("hfs-support",
+                     "hfs-support status|install|remove   HFS+ read support (hfsplus module)",
+                     HfsSupportCommand);
+
+}  // namespace fw::cli
