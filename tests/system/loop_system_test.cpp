@@ -1,7 +1,11 @@
 // Drive arrival and safe removal against this machine's kernel: loop devices over image files
 // that the tests create (root; skipped otherwise). The device monitor is restricted to the test's
 // own loop devices, so other programs' devices do not reach it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/loop.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <mutex>
@@ -60,6 +64,23 @@ class LoopSystem : public DiskFixture {
     });
     watcher->Start();
   }
+  // Detaches the five at once, in this process: a burst of losetup runs can take longer than the
+  // settle time on a busy machine and would then rightly give a second refresh. The devices are
+  // this fixture's own (AttachFive made them), checked before the burst starts.
+  void DetachBurst(const std::vector<std::string>& loops, int64_t* firstDone) {
+    std::vector<int> fds;
+    for (const std::string& loop : loops) {
+      ASSERT_NE(Shell("losetup -n -O BACK-FILE " + loop).find(dir_.string() + "/"),
+                std::string::npos);
+      fds.push_back(::open(loop.c_str(), O_RDONLY | O_CLOEXEC));
+      ASSERT_GE(fds.back(), 0) << loop;
+    }
+    for (int fd : fds) {
+      EXPECT_EQ(::ioctl(fd, LOOP_CLR_FD, 0), 0);
+      ::close(fd);
+      if (*firstDone == 0) *firstDone = NowMs();
+    }
+  }
   std::vector<int64_t> Posts() {
     std::lock_guard<std::mutex> lock(mutex);
     return posts;
@@ -82,10 +103,7 @@ TEST_F(LoopSystem, ABurstOfFiveGivesOneRefreshAboutASecondAfterTheFirst) {
   Watch(loops);
   const int64_t start = NowMs();
   int64_t firstDone = 0;  // the first notification came between start and here
-  for (const std::string& loop : loops) {
-    DetachLoop(loop);
-    if (firstDone == 0) firstDone = NowMs();
-  }
+  DetachBurst(loops, &firstDone);
   const int64_t burst = NowMs() - start;
   std::this_thread::sleep_for(Ms(2500));
   const std::vector<int64_t> got = Posts();
