@@ -1,0 +1,48 @@
+#include "app/worker_slot.h"
+
+#include <chrono>
+#include <utility>
+
+#include "app/clock.h"
+
+namespace fw {
+
+bool WorkerSlot::Start(std::function<void()> body) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (running_) return false;
+  if (thread_.joinable()) thread_.join();  // finished: its last act was to clear running_
+  running_ = true;
+  thread_ = std::thread([this, body = std::move(body)] {
+    body();
+    std::lock_guard<std::mutex> done(mutex_);
+    running_ = false;
+    ended_.notify_all();
+  });
+  return true;
+}
+
+bool WorkerSlot::Running() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return running_;
+}
+
+bool WorkerSlot::WaitFor(int64_t limitMs) const {
+  const int64_t start = TheClock().NowMs();
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (running_) {
+    if (TheClock().NowMs() - start >= limitMs) return false;
+    ended_.wait_for(lock, std::chrono::milliseconds(100));
+  }
+  return true;
+}
+
+void WorkerSlot::Join() {
+  std::thread t;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    t = std::move(thread_);
+  }
+  if (t.joinable()) t.join();
+}
+
+}  // namespace fw
