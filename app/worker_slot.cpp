@@ -4,15 +4,17 @@
 #include <utility>
 
 #include "app/clock.h"
+#include "app/workers.h"
 
 namespace fw {
 
 bool WorkerSlot::Start(std::function<void()> body) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (running_) return false;
-  if (thread_.joinable()) thread_.join();  // finished: its last act was to clear running_
-  running_ = true;
-  thread_ = std::thread([this, body = std::move(body)] {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (running_) return false;
+    running_ = true;
+  }
+  StartWorker([this, body = std::move(body)] {
     body();
     std::lock_guard<std::mutex> done(mutex_);
     running_ = false;
@@ -36,13 +38,9 @@ bool WorkerSlot::WaitFor(int64_t limitMs) const {
   return true;
 }
 
-void WorkerSlot::Join() {
-  std::thread t;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    t = std::move(thread_);
-  }
-  if (t.joinable()) t.join();
+void WorkerSlot::Join() const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  ended_.wait(lock, [this] { return !running_; });
 }
 
 }  // namespace fw

@@ -1,7 +1,5 @@
-// One worker thread that a module owns: started on demand, asked whether it still runs, waited
-// for with a limit, and joined before the module's state goes away (shutdown, tests). The Part's
-// "start a thread and never join it" becomes a slot whose last thread is joined at the next start
-// or at JoinAll.
+// One worker of a module at a time: started on demand (on the process's workers, so that
+// JoinWorkers and EndWorkers cover it), asked whether it still runs, and waited for with a limit.
 //
 //   static WorkerSlot slot;
 //   if (!slot.Start([] { FindCloverLocalDistr(); })) ...   // false: the last one still runs
@@ -12,7 +10,6 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <thread>
 
 namespace fw {
 
@@ -21,10 +18,8 @@ class WorkerSlot {
   WorkerSlot() = default;
   WorkerSlot(const WorkerSlot&) = delete;
   WorkerSlot& operator=(const WorkerSlot&) = delete;
-  ~WorkerSlot() { Join(); }
 
-  // Starts `body` on a new thread unless the previous one still runs (then false). A finished
-  // previous thread is joined first.
+  // Starts `body` on a worker unless the previous one still runs (then false).
   bool Start(std::function<void()> body);
   bool Running() const;
   // Waits until the worker ends or `limitMs` have passed on TheClock(); true when it ended (or
@@ -32,12 +27,11 @@ class WorkerSlot {
   // ahead ends it early and a clock without pauses never makes it spin.
   bool WaitFor(int64_t limitMs) const;
   // Waits for the worker without a limit.
-  void Join();
+  void Join() const;
 
  private:
   mutable std::mutex mutex_;
   mutable std::condition_variable ended_;
-  std::thread thread_;
   bool running_ = false;
 };
 

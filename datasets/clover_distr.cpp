@@ -12,11 +12,11 @@
 #include "app/text.h"
 #include "app/ui.h"
 #include "datasets/clover_iso_unpack.h"
+#include "datasets/clover_local_distr.h"
 #include "datasets/data_zip.h"
 #include "datasets/dataset_services.h"
 #include "net/clover_release_download.h"
 #include "net/http_get.h"
-#include "prepare/format_job.h"
 
 namespace fw {
 namespace {
@@ -153,8 +153,11 @@ int32_t PrepareCloverDataSetZip(int Local, std::string* zipPath) {
 }
 
 int32_t InstallCloverDataSetZip(const std::string& DestPath, const std::string& zipPath) {
+  // A data set with entries that did not reach the target is not installed.
+  ExtractTally tally;
   if (FileSize(zipPath) <= 0 ||
-      ExtractDataZip(nullptr, 0, DestPath, false, zipPath, true, false) == 0) {
+      ExtractDataZip(nullptr, 0, DestPath, false, zipPath, true, false, &tally) == 0 ||
+      tally.NotWritten() != 0) {
     ErrorBox("Error!", kCopyError);
     return End(0);
   }

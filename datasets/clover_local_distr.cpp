@@ -13,7 +13,6 @@
 #include "app/ui.h"
 #include "app/worker_slot.h"
 #include "datasets/data_zip.h"
-#include "prepare/format_job.h"
 
 namespace fw {
 namespace {
@@ -62,10 +61,8 @@ void RequestScan(int scan) {
     gWorkerBusy = true;
   }
   // The last worker has left its loop; at most its final instructions remain.
-  if (!gWorker.Start(RunRequestedScans)) {
-    gWorker.Join();
-    gWorker.Start(RunRequestedScans);
-  }
+  gWorker.Join();
+  gWorker.Start(RunRequestedScans);
 }
 
 std::string LowerExtension(const std::string& name) {
@@ -88,6 +85,11 @@ std::string ShownLocalDistr() {
 }
 
 }  // namespace
+
+CloverChoice& TheCloverChoice() {
+  static CloverChoice choice;
+  return choice;
+}
 
 std::vector<CloverLocalDistr> CloverLocalDistrs() {
   std::lock_guard<std::mutex> lock(gListMutex);

@@ -12,6 +12,13 @@
 
 namespace fw {
 
+// The archive the user chose (read by the format job when InstallDataSet is "Local").
+struct CloverChoice {
+  std::string CloverLocalSelectedName;  // full path of the archive ("" = none)
+  std::string CloverLocalSelectedRev;   // revision text of that archive
+};
+CloverChoice& TheCloverChoice();
+
 struct CloverLocalDistr {
   std::string FileName;  // inside the repository folder, no folder part
   int32_t Rev = 0;

@@ -50,7 +50,8 @@ int GetCloverRevThread(int) {
 }
 
 CloverDownloadStart StartGetCloverRevThread() {
-  if (gWorker.Running()) {
+  // A download that still holds the transfer record (one given up on, say) runs already.
+  if (gWorker.Running() && flgNetThreadRunning != 0) {
     FW_LOG("Error: Thread GetCloverRevThread() running already");
     return CloverDownloadStart::kAlreadyRunning;
   }
@@ -58,16 +59,14 @@ CloverDownloadStart StartGetCloverRevThread() {
     FW_LOG("Error: another download holds the transfer record; GetCloverRevThread() not started");
     return CloverDownloadStart::kCannotStart;
   }
+  gWorker.Join();  // an earlier download that has given the record back is at its very end
   {
     std::lock_guard<std::mutex> lock(gResultMutex);
     gResult = {};
   }
   gAbandoned = false;
   FW_LOG("StartThread GetCloverRevThread()");
-  if (!gWorker.Start([] { GetCloverRevThread(kNoArgument); })) {
-    EndNetTransfer();
-    return CloverDownloadStart::kAlreadyRunning;
-  }
+  gWorker.Start([] { GetCloverRevThread(kNoArgument); });
   return CloverDownloadStart::kStarted;
 }
 

@@ -23,6 +23,8 @@ namespace {
 
 constexpr int32_t kPageChunk = 1024 * 1024;
 constexpr int32_t kPageResumeLimit = 10;
+// The date of a successful check is shown in blue.
+constexpr uint32_t kCheckDateColor = 0x0000FF;
 
 std::mutex gListMutex;
 std::vector<int> gRevisions;
@@ -138,6 +140,7 @@ int ParseCloverLastRev(THTTP& r, int code, int64_t received, int64_t size, int64
                                   TheWindows().IsChecked(kConfigWindow, cfg_ctl::kSourceDl));
         TheUi().SetControlText(kConfigWindow, cfg_ctl::kCheckNow, "r" + s.CloverLastRev);
         TheUi().SetControlText(kConfigWindow, cfg_ctl::kCheckDate, s.CloverLastRevCheckDate);
+        TheUi().SetControlColor(kConfigWindow, cfg_ctl::kCheckDate, kCheckDateColor);
       }
     }
   } else {
@@ -182,10 +185,8 @@ void CheckCloverLastRev() {
   if (!TryStartNetTransfer()) return;
   FW_LOG("StartThread flgNetThreadRunning=" + std::to_string(flgNetThreadRunning.load()) +
          "  CheckCloverLastRevThread(1)");
-  if (!gCheckWorker.Start([] { CheckCloverLastRevThread(1); })) {
-    FW_LOG("Error: the last CheckCloverLastRevThread() has not ended yet");
-    EndNetTransfer();
-  }
+  gCheckWorker.Join();  // an earlier check that has given the record back is at its very end
+  gCheckWorker.Start([] { CheckCloverLastRevThread(1); });
 }
 
 int RunCloverRevCheck(int64_t waitLimitMs) {

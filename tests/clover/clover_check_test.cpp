@@ -67,6 +67,7 @@ TEST_F(CloverCheckTest, TodaysPageIsReadThroughItsExpandedAssets) {
   EXPECT_TRUE(ui_.Enabled(W, kRevisionList));
   EXPECT_EQ(ui_.Text(W, kCheckNow), "r5161");
   EXPECT_EQ(ui_.Text(W, kCheckDate), fw::Settings().CloverLastRevCheckDate);
+  EXPECT_EQ((ui_.color[{W, kCheckDate}]), 0x0000FFu);
   EXPECT_TRUE(ui_.boxes.empty());
 }
 

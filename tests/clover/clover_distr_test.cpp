@@ -18,7 +18,6 @@
 #include "datasets/test_support.h"
 #include "net/clover_release_download.h"
 #include "net/http_get.h"
-#include "prepare/format_job.h"
 #include "tests/clover/clover_fixture.h"
 #include "tests/clover/clover_test_support.h"
 

@@ -88,7 +88,8 @@ bool WriteCloverIso(const fs::path& iso, const CloverIsoOptions& o) {
   return ok;
 }
 
-fs::path MakeCloverReleaseArchive(const fs::path& folder, const CloverIsoOptions& o) {
+fs::path MakeCloverReleaseArchive(const fs::path& where, const CloverIsoOptions& o) {
+  const fs::path folder = fs::absolute(where);
   const std::string base = "Clover-" + o.rev + "-X64";
   const fs::path stage = folder / (".stage-" + base);
   fs::create_directories(stage);

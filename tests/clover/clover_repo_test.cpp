@@ -6,9 +6,9 @@
 
 #include "app/models/ui_event.h"
 #include "app/models/window_model.h"
+#include "app/settings.h"
 #include "datasets/clover_local_distr.h"
 #include "datasets/test_support.h"
-#include "prepare/format_job.h"
 #include "tests/clover/clover_fixture.h"
 #include "tests/clover/clover_test_support.h"
 

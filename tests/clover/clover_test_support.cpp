@@ -13,10 +13,10 @@
 #include "app/models/jobs.h"
 #include "app/settings.h"
 #include "app/work_folder.h"
+#include "datasets/clover_local_distr.h"
 #include "datasets/dataset_services.h"
 #include "datasets/test_support.h"
 #include "net/http_get.h"
-#include "prepare/format_job.h"
 
 namespace fwtest {
 

@@ -40,6 +40,7 @@
 #include "disk/inventory.h"
 #include "gui/front_end.h"
 #include "modal_watchdog.h"
+#include "net/code_host.h"
 #include "platform/imagedisk/image_disk.h"
 #include "platform/linux/block_backend.h"
 #include "prepare/format_job.h"
@@ -294,7 +295,7 @@ TEST_F(GuiTest, AboutWindowAndHyperlinks) {
   EXPECT_EQ(link->palette().color(QPalette::WindowText), QColor(128, 128, 128));
   QTest::mouseClick(link, Qt::LeftButton);
   ASSERT_EQ(catcher.urls.size(), 1);
-  EXPECT_EQ(catcher.urls[0].toString().toStdString(), links::kCloverProject);
+  EXPECT_EQ(catcher.urls[0].toString().toStdString(), CloverProjectUrl());
   QTest::mouseClick(Ctl<QPushButton>(*front, kAboutWindow, about_ctl::kOk), Qt::LeftButton);
   EXPECT_EQ(front->Window(kAboutWindow), nullptr);
   // The main window's credit line.
