@@ -27,6 +27,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "format"))
 import format_bench as fb  # noqa: E402
@@ -75,7 +76,6 @@ def run_job(args, img, work, host, keep_zip):
     argv = [args.cli, "--settings", settings, "--yes", "--no-pauses", "--image", img, "format",
             "--boot-records", "Clover", "--file-system", "FAT32", "--align", "2048",
             "--multi-partitions", "0", "--label", fb.LABEL, "--data-set", "DL"]
-    import time
     t = time.perf_counter()
     p = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, cwd=work, env=env)
     seconds = time.perf_counter() - t
@@ -163,6 +163,7 @@ def main():
     work = args.work or tempfile.mkdtemp(prefix="fw_bench_clover.")
     os.makedirs(work, exist_ok=True)
     site, made = make_site(args, work)
+    archive_mb = os.path.getsize(made) / 1e6
     server = serve(site)
     host = f"http://127.0.0.1:{server.server_address[1]}"
     url = f"{host}/{PROJECT}/releases/download/{REV}/{ARCHIVE}"
@@ -201,7 +202,7 @@ def main():
         if not args.work:
             shutil.rmtree(work, ignore_errors=True)
     hand = statistics.median(manual)
-    print(f"release archive {os.path.getsize(made) / 1e6 if os.path.exists(made) else 0:.1f} MB"
+    print(f"release archive {archive_mb:.1f} MB"
           f" ({args.bulk_mb:g} MiB of loader files), {args.size} image, {args.runs} runs, medians")
     print(f"  flashwright-cli format --data-set DL        {rows[False]:7.3f} s  "
           f"ratio {rows[False] / hand:5.2f}x")
