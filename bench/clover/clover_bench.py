@@ -109,19 +109,7 @@ def run_manual(img, size, parts, cluster, boot, work, url):
     for k, v in fmt.parts.items():
         st.parts["format " + k] = v
     st.seconds += fmt.seconds
-    p1 = parts[0][0]
-    target = f"{img}@@{p1 * fb.SECTOR}"
-    st("mcopy", ["mcopy", "-s", "-i", target] +
-       [os.path.join(u, e) for e in sorted(os.listdir(u))] + ["::/"])
-    marker = os.path.join(hand, ".metadata_never_index")
-    no_log = os.path.join(hand, "no_log")
-    open(marker, "wb").close()
-    open(no_log, "wb").close()
-    st("mcopy", ["mcopy", "-i", target, marker, "::/.metadata_never_index"])
-    st("mcopy", ["mmd", "-i", target, "::/.fseventsd"])
-    st("mcopy", ["mcopy", "-i", target, no_log, "::/.fseventsd/no_log"])
-    st("mcopy", ["mattrib", "-i", target, "+h", "::/.metadata_never_index", "::/.fseventsd",
-                 "::/.fseventsd/no_log"])
+    fb.mcopy_tree(st, img, parts[0][0] * fb.SECTOR, u, hand)
     synced = fb.fsync_seconds(img)
     st.seconds += synced
     st.parts["sync"] = st.parts.get("sync", 0.0) + synced

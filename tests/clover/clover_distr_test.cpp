@@ -76,7 +76,7 @@ TEST_F(CloverDistrTest, LocalArchiveIsInstalledAndKeptAsZip) {
   fw::TheCloverChoice() = {(repo_ / "Clover-5119-X64.iso.7z").string(), "5119"};
   fw::Settings().SaveLatestCloverAfterDL = 1;
   EXPECT_EQ(fw::DLAndExtractCloverFromCloverDistrISO(dest_.string(), 1), 1);
-  EXPECT_EQ(TreeOf(dest_), CloverDataSetTree(iso));
+  EXPECT_EQ(FilesUnder(dest_), CloverDataSetTree(iso));
   EXPECT_TRUE(ui_.Saw("Use Clover-5119-X64.iso.7z"));
   EXPECT_TRUE(ui_.Saw("Clover-5119-X64.zip Saved to Clover Local Repo"));
   EXPECT_EQ(ui_.active, fw::kMainWindow);
@@ -96,12 +96,12 @@ TEST_F(CloverDistrTest, LatestReleaseIsDownloadedUnpackedAndInstalled) {
   EXPECT_EQ(fw::DLAndExtractCloverFromCloverDistrISO(dest_.string(), 0), 1);
   CloverIsoOptions iso;
   iso.rev = "5151";
-  EXPECT_EQ(TreeOf(dest_), CloverDataSetTree(iso));
+  EXPECT_EQ(FilesUnder(dest_), CloverDataSetTree(iso));
   EXPECT_TRUE(ui_.Saw("Clover r5151 Downloaded"));
   EXPECT_TRUE(Boxes().empty());
   // The zip stays in the work folder; without SaveLatestCloverAfterDL the repository is unchanged.
   EXPECT_TRUE(fs::exists(fw::ZorTempWorkDir() + "Clover-5151-X64.zip"));
-  EXPECT_TRUE(TreeOf(repo_).empty());
+  EXPECT_TRUE(FilesUnder(repo_).empty());
   EXPECT_EQ(flgNetThreadRunning.load(), 0);
 }
 
@@ -112,11 +112,11 @@ TEST_F(CloverDistrTest, PreparedZipWaitsForTheInstall) {
   std::string zip;
   ASSERT_EQ(fw::PrepareCloverDataSetZip(0, &zip), 1);
   EXPECT_EQ(zip, fw::ZorTempWorkDir() + "Clover-5151-X64.zip");
-  EXPECT_TRUE(TreeOf(dest_).empty());
-  EXPECT_TRUE(TreeOf(repo_).empty());  // kept only after it was installed
+  EXPECT_TRUE(FilesUnder(dest_).empty());
+  EXPECT_TRUE(FilesUnder(repo_).empty());  // kept only after it was installed
   EXPECT_EQ(fw::InstallCloverDataSetZip(dest_.string(), zip), 1);
-  EXPECT_EQ(TreeOf(repo_), (Texts{"Clover-5151-X64.zip"}));
-  EXPECT_FALSE(TreeOf(dest_).empty());
+  EXPECT_EQ(FilesUnder(repo_), (Texts{"Clover-5151-X64.zip"}));
+  EXPECT_FALSE(FilesUnder(dest_).empty());
 }
 
 TEST_F(CloverDistrTest, MissingReleaseEndsWithoutABox) {
@@ -124,7 +124,7 @@ TEST_F(CloverDistrTest, MissingReleaseEndsWithoutABox) {
   EXPECT_EQ(fw::DLAndExtractCloverFromCloverDistrISO(dest_.string(), 0), 0);
   EXPECT_TRUE(ui_.Saw("HTTP status code = 404"));
   EXPECT_TRUE(Boxes().empty());
-  EXPECT_TRUE(TreeOf(dest_).empty());
+  EXPECT_TRUE(FilesUnder(dest_).empty());
 }
 
 TEST_F(CloverDistrTest, DownloadThatIsNoArchive) {
@@ -132,7 +132,7 @@ TEST_F(CloverDistrTest, DownloadThatIsNoArchive) {
   fw::CloverDLRev() = "5151";
   EXPECT_EQ(fw::DLAndExtractCloverFromCloverDistrISO(dest_.string(), 0), 0);
   EXPECT_TRUE(ui_.Saw("Error: The downloaded file is not an LZMA file."));
-  EXPECT_TRUE(TreeOf(dest_).empty());
+  EXPECT_TRUE(FilesUnder(dest_).empty());
 }
 
 TEST_F(CloverDistrTest, BrokenArchiveShowsTheExtractError) {
@@ -142,7 +142,7 @@ TEST_F(CloverDistrTest, BrokenArchiveShowsTheExtractError) {
   fw::CloverDLRev() = "5151";
   EXPECT_EQ(fw::DLAndExtractCloverFromCloverDistrISO(dest_.string(), 0), 0);
   EXPECT_EQ(Boxes(), (Texts{"Error!: Error During Extract Latest Clover Data Set."}));
-  EXPECT_TRUE(TreeOf(dest_).empty());
+  EXPECT_TRUE(FilesUnder(dest_).empty());
 }
 
 TEST_F(CloverDistrTest, MissingArchiverShowsTheExtractError) {

@@ -76,17 +76,6 @@ std::vector<std::string> ZipEntries(const fs::path& zip) {
   return names;
 }
 
-std::vector<std::string> TreeOf(const fs::path& folder) {
-  std::vector<std::string> out;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::end(it);
-       it.increment(ec))
-    out.push_back(fs::relative(it->path(), folder).generic_string() +
-                  (it->is_directory() ? "/" : ""));
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
 void WriteDataSetZip(const fs::path& path, const std::string& rev) {
   std::vector<ZipItem> items = {{"EFI/CLOVER/config.plist", "<plist/>"}};
   if (!rev.empty()) items.push_back({"boot", "loader\r\nClover revision: " + rev + "\r\n"});

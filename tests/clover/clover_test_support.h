@@ -60,8 +60,6 @@ class CloverTest : public ::testing::Test {
 
 // Entry names of a zip ("dir/" for folders), sorted.
 std::vector<std::string> ZipEntries(const fs::path& zip);
-// Files and folders under `folder` ("dir/" for folders), relative and sorted.
-std::vector<std::string> TreeOf(const fs::path& folder);
 // A data-set zip whose root "boot" names `rev` (no "boot" when rev is empty).
 void WriteDataSetZip(const fs::path& path, const std::string& rev);
 

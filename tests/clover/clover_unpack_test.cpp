@@ -39,7 +39,7 @@ TEST_F(CloverUnpackTest, ReleaseArchiveBecomesTheDataSetZip) {
   const fs::path zip = repo_ / "Clover-5119-X64.zip";
   // The ISO's tree, the root boot files, no [BOOT] view and no ISO; the unpack folder is gone.
   EXPECT_EQ(ZipEntries(zip), CloverDataSetTree(iso));
-  EXPECT_EQ(TreeOf(repo_), (Lines{"Clover-5119-X64.iso.7z", "Clover-5119-X64.zip"}));
+  EXPECT_EQ(FilesUnder(repo_), (Lines{"Clover-5119-X64.iso.7z", "Clover-5119-X64.zip"}));
   // The zip's "boot" is boot6, and it names the revision for the repository scan.
   const fs::path out = root_ / "out";
   ASSERT_EQ(Output("cd '" + root_.string() + "' && 7zz x -bd -oout '" + zip.string() +
@@ -68,7 +68,7 @@ TEST_F(CloverUnpackTest, ExitCodesKeepTheScriptMeanings) {
   ASSERT_FALSE(MakeCloverReleaseArchive(repo_, CloverIsoOptions{}).empty());
   EXPECT_EQ(Unpack("Clover-5119-X64.iso.7z", 9, "7zz-not-installed"), fw::kUnpackNoArchiver);
   EXPECT_TRUE(SaidSomething("package 7zip"));
-  EXPECT_EQ(TreeOf(repo_), (Lines{"Clover-5119-X64.iso.7z"}));
+  EXPECT_EQ(FilesUnder(repo_), (Lines{"Clover-5119-X64.iso.7z"}));
 }
 
 TEST_F(CloverUnpackTest, BrokenArchiveFailsAndLeavesNothingBehind) {
@@ -77,7 +77,7 @@ TEST_F(CloverUnpackTest, BrokenArchiveFailsAndLeavesNothingBehind) {
   bytes += std::string(4000, '\x5A');
   WriteFile(repo_ / "Clover-5120-X64.iso.7z", bytes);
   EXPECT_EQ(Unpack("Clover-5120-X64.iso.7z"), fw::kUnpackArchiverFailed);
-  EXPECT_EQ(TreeOf(repo_), (Lines{"Clover-5120-X64.iso.7z"}));
+  EXPECT_EQ(FilesUnder(repo_), (Lines{"Clover-5120-X64.iso.7z"}));
 }
 
 TEST_F(CloverUnpackTest, ArchiveWithoutAPlainIsoFails) {
@@ -91,7 +91,7 @@ TEST_F(CloverUnpackTest, ArchiveWithoutAPlainIsoFails) {
             "0\n");
   EXPECT_EQ(Unpack("Clover-5121-X64.iso.7z"), fw::kUnpackArchiverFailed);
   EXPECT_TRUE(SaidSomething("No ISO image"));
-  EXPECT_EQ(TreeOf(repo_), (Lines{"Clover-5121-X64.iso.7z"}));
+  EXPECT_EQ(FilesUnder(repo_), (Lines{"Clover-5121-X64.iso.7z"}));
 }
 
 TEST_F(CloverUnpackTest, MissingBoot6GivesAWarningAndNoBootFile) {
