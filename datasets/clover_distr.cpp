@@ -141,7 +141,8 @@ int32_t PrepareCloverDataSetZip(int Local, std::string* zipPath) {
   const int exitCode = UnpackCloverIso(work, archive, options);
   FW_LOGP(kProc, "Exitcode: " + std::to_string(exitCode));
   if (exitCode != kUnpackOk) {
-    ErrorBox("Error!", "Error During Extract Latest Clover Data Set.");
+    // A cancel stops the archiver: the user knows why it ended.
+    if (!options.cancelled()) ErrorBox("Error!", "Error During Extract Latest Clover Data Set.");
     return End(0);
   }
   if (FileSize(zip) <= 0) {
@@ -158,7 +159,7 @@ int32_t InstallCloverDataSetZip(const std::string& DestPath, const std::string& 
   if (FileSize(zipPath) <= 0 ||
       ExtractDataZip(nullptr, 0, DestPath, false, zipPath, true, false, &tally) == 0 ||
       tally.NotWritten() != 0) {
-    ErrorBox("Error!", kCopyError);
+    if (FormatStatus == 0) ErrorBox("Error!", kCopyError);
     return End(0);
   }
   if (Settings().SaveLatestCloverAfterDL != 0) SaveToRepository(zipPath);

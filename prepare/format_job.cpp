@@ -90,6 +90,8 @@ class FormatJob {
   }
   bool CheckBeforeTheQuestion();
   bool PrepareCloverDataSet();
+  bool GetLatestRelease();
+  bool GetLocalReleaseArchive();
   bool DataSetNotReady();
   void Finish();
 
@@ -216,43 +218,47 @@ bool FormatJob::CheckBeforeTheQuestion() {
 bool FormatJob::PrepareCloverDataSet() {
   const std::string& br = s_.Boot_records;
   if (installData_ != 1 || (br != "Clover" && br != "Not_Format")) return true;
-  const CloverChoice& clover = TheCloverChoice();
-  int mode;
-  if (s_.InstallDataSet == "DL") {
-    FW_LOGP("FormatThread", "InstallDataSet$=DL");
-    std::string& dlRev = CloverDLRev();
-    FW_LOGP("FormatThread", "CloverDLRev$=" + dlRev);
-    if (std::strtol(dlRev.c_str(), nullptr, 10) == 0) {
-      FW_LOGP("FormatThread", "CloverLastRev$=" + s_.CloverLastRev);
-      FW_LOGP("FormatThread", "Run CheckCloverLastRevThread()");
-      const int checked = JobCheckCloverLastRev();
-      TheWindows().ActivateWindow(kMainWindow);
-      if (checked != 1) {
-        FW_LOGP("FormatThread", "Error Check Clover Last Revision");
-        ShowStatusFor("Error Check Clover Last Revision", 2000);
-        return DataSetNotReady();
-      }
-      FW_LOGP("FormatThread", "CheckCloverLastRev: #WEB_OK");
-      dlRev = s_.CloverLastRev;
-    }
-    mode = 0;
-  } else if (s_.InstallDataSet == "Local" &&
-             Lower(ExtensionOf(clover.CloverLocalSelectedName)) == "7z") {
-    FW_LOGP("FormatThread", "FormatThread: selected: " + clover.CloverLocalSelectedName);
-    if (!JobValidate7zZIPFile(clover.CloverLocalSelectedName)) {
-      ShowStatusFor("Not 7z archive file: " + FileNamePart(clover.CloverLocalSelectedName), 2000);
-      return DataSetNotReady();
-    }
-    mode = 1;
-  } else {
+  const bool latest = s_.InstallDataSet == "DL";
+  if (!latest && (s_.InstallDataSet != "Local" ||
+                  Lower(ExtensionOf(TheCloverChoice().CloverLocalSelectedName)) != "7z"))
     return true;
-  }
-  // The Format button cancels the download and the unpacking, as it cancels the job later on.
+  // Meanwhile the Format button cancels the check, the download and the archiver, as it cancels
+  // the job later on.
   TheUi().SetControlText(kMainWindow, kFormatButton, "Cancel");
-  const int made = JobPrepareCloverDataSetZip(mode, &cloverZip_);
+  const bool made = latest ? GetLatestRelease() : GetLocalReleaseArchive();
   TheUi().SetControlText(kMainWindow, kFormatButton, "Format Disk");
-  if (made == 0 || FormatStatus != 0 || CancelMainThread != 0) return DataSetNotReady();
+  if (!made || FormatStatus != 0 || CancelMainThread != 0) return DataSetNotReady();
   return true;
+}
+
+bool FormatJob::GetLatestRelease() {
+  FW_LOGP("FormatThread", "InstallDataSet$=DL");
+  std::string& dlRev = CloverDLRev();
+  FW_LOGP("FormatThread", "CloverDLRev$=" + dlRev);
+  if (std::strtol(dlRev.c_str(), nullptr, 10) == 0) {
+    FW_LOGP("FormatThread", "CloverLastRev$=" + s_.CloverLastRev);
+    FW_LOGP("FormatThread", "Run CheckCloverLastRevThread()");
+    const int checked = JobCheckCloverLastRev();
+    TheWindows().ActivateWindow(kMainWindow);
+    if (checked != 1) {
+      FW_LOGP("FormatThread", "Error Check Clover Last Revision");
+      ShowStatusFor("Error Check Clover Last Revision", 2000);
+      return false;
+    }
+    FW_LOGP("FormatThread", "CheckCloverLastRev: #WEB_OK");
+    dlRev = s_.CloverLastRev;
+  }
+  return JobPrepareCloverDataSetZip(0, &cloverZip_) != 0;
+}
+
+bool FormatJob::GetLocalReleaseArchive() {
+  const std::string& archive = TheCloverChoice().CloverLocalSelectedName;
+  FW_LOGP("FormatThread", "FormatThread: selected: " + archive);
+  if (!JobValidate7zZIPFile(archive)) {
+    ShowStatusFor("Not 7z archive file: " + FileNamePart(archive), 2000);
+    return false;
+  }
+  return JobPrepareCloverDataSetZip(1, &cloverZip_) != 0;
 }
 
 bool FormatJob::DataSetNotReady() {

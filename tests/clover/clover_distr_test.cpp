@@ -53,13 +53,7 @@ class CloverDistrTest : public CloverTest {
   std::string OfferArchive(const std::string& rev, size_t bulk = 0) {
     CloverIsoOptions iso;
     iso.rev = rev;
-    std::string noise(bulk, '\0');
-    uint32_t x = 2463534242u;
-    for (char& c : noise) {
-      x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-      c = static_cast<char>(x);
-    }
-    if (bulk > 0) iso.extra.push_back({"EFI/CLOVER/OEM/noise.bin", noise});
+    if (bulk > 0) iso.extra.push_back({"EFI/CLOVER/OEM/noise.bin", Noise(bulk)});
     const fs::path made = MakeCloverReleaseArchive(root_ / "made", iso);
     const std::string bytes = Slurp(made);
     site_.SetArchive(rev, bytes);

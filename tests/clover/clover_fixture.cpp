@@ -104,6 +104,16 @@ fs::path MakeCloverReleaseArchive(const fs::path& where, const CloverIsoOptions&
   return rc == 0 ? archive : fs::path();
 }
 
+std::string Noise(size_t bytes, uint64_t seed) {
+  std::string s(bytes, '\0');
+  uint64_t x = seed | 1;
+  for (char& c : s) {
+    x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+    c = static_cast<char>(x);
+  }
+  return s;
+}
+
 std::string Slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -44,6 +44,9 @@ bool WriteCloverIso(const fs::path& iso, const CloverIsoOptions& options);
 // failure).
 fs::path MakeCloverReleaseArchive(const fs::path& folder, const CloverIsoOptions& options);
 
+// `bytes` of noise that does not compress (the same for the same seed).
+std::string Noise(size_t bytes, uint64_t seed = 0x9E3779B97F4A7C15ull);
+
 // The whole file as bytes.
 std::string Slurp(const fs::path& path);
 

@@ -15,15 +15,8 @@
 namespace {
 
 void AddBulk(fwtest::CloverIsoOptions* iso, size_t bytes) {
-  uint64_t x = 0x9E3779B97F4A7C15ull;
-  auto random = [&](size_t n) {
-    std::string s(n, '\0');
-    for (char& c : s) {
-      x ^= x << 13, x ^= x >> 7, x ^= x << 17;
-      c = static_cast<char>(x);
-    }
-    return s;
-  };
+  uint64_t seed = 1;
+  auto random = [&](size_t n) { return fwtest::Noise(n, ++seed); };
   const std::string text = "<key>Boot</key><dict><key>Timeout</key><integer>5</integer></dict>\n";
   auto repeated = [&](size_t n) {
     std::string s;
@@ -33,10 +26,13 @@ void AddBulk(fwtest::CloverIsoOptions* iso, size_t bytes) {
   };
   iso->extra.push_back({"EFI/CLOVER/OEM/recovery.img", random(bytes / 4)});
   iso->extra.push_back({"EFI/CLOVER/tools/Shell64U.efi", repeated(bytes / 4)});
-  const size_t small = 16 * 1024;
+  // About as many files as a release carries (a few hundred), in a handful of folders.
+  const size_t small = 64 * 1024;
+  const char* folders[] = {"drivers/BIOS", "drivers/UEFI",    "drivers/off", "kexts/Other",
+                           "tools",        "themes/embedded", "ACPI/origin", "doc"};
   for (size_t used = 0, i = 0; used + small <= bytes / 2; used += small, ++i) {
-    const std::string name =
-        "EFI/CLOVER/drivers/off/driver" + std::to_string(i) + (i % 2 ? ".efi" : ".plist");
+    const std::string name = std::string("EFI/CLOVER/") + folders[i % 8] + "/file" +
+                             std::to_string(i) + (i % 2 ? ".efi" : ".plist");
     iso->extra.push_back({name, i % 2 ? random(small) : repeated(small)});
   }
 }
