@@ -8,12 +8,15 @@
 #include <vector>
 
 #include "app/clock.h"
+#include "app/clover_wiring.h"
 #include "app/globals.h"
 #include "app/models/jobs.h"
 #include "app/models/ui_event.h"
 #include "app/models/window_model.h"
 #include "app/settings.h"
+#include "app/startup.h"
 #include "app/work_folder.h"
+#include "datasets/clover_local_distr.h"
 #include "net/clover_release_download.h"
 #include "net/clover_rev_check.h"
 #include "net/code_host.h"
@@ -126,16 +129,6 @@ TEST_F(CloverCheckTest, BrokenConnectionsEndInTheirOwnTextNotTheBox) {
   EXPECT_EQ(fw::Settings().CloverLastRev, "0");
 }
 
-TEST_F(CloverCheckTest, StatusTextsOfFailedChecks) {
-  fw::THTTP r;
-  r.iStatusCode = 500;
-  EXPECT_EQ(fw::CloverCheckStatusText(r, 2), "Check procedure parameters");
-  EXPECT_EQ(fw::CloverCheckStatusText(r, 10), "HTTP status code = 500");
-  EXPECT_EQ(fw::CloverCheckStatusText(r, 19), "Error reading data from the opened session");
-  for (int code : {18, 21, 22, 3})
-    EXPECT_EQ(fw::CloverCheckStatusText(r, code), "Unexpected error = " + std::to_string(code));
-}
-
 TEST_F(CloverCheckTest, CheckWaitsForNoOtherNetworkWorker) {
   site_.SetInlinePage({"5151"});
   flgNetThreadRunning = 1;  // a download of the Download Center, say
@@ -191,10 +184,25 @@ TEST_F(CloverCheckTest, ReleaseDownloadResumesThroughTheReleaseAddress) {
   EXPECT_EQ(flgNetThreadRunning.load(), 0);
 }
 
-TEST_F(CloverCheckTest, ReleaseDownloadWaitsForNoOtherWorker) {
-  flgNetThreadRunning = 1;
-  EXPECT_EQ(fw::StartGetCloverRevThread(), fw::CloverDownloadStart::kCannotStart);
-  EXPECT_EQ(flgNetThreadRunning.load(), 1);
+TEST_F(CloverCheckTest, StartUpScansTheRepositoryAndChecksWhenAsked) {
+  site_.SetInlinePage({"5151"});
+  WriteDataSetZip(repo_ / "Clover-5070-X64.zip", "5070");
+  fw::WireCloverJobs();
+  fw::Settings().CheckLatestCloverAtStartup = 1;
+  fw::StartUpAfterMainWindow();
+  fw::JoinCloverLocalDistrWorker();
+  fw::JoinCloverRevCheck();
+  EXPECT_EQ(fw::TheCloverChoice().CloverLocalSelectedRev, "5070");
+  EXPECT_EQ(ui_.Text(fw::kMainWindow, fw::main_ctl::kLatestCloverTitle), " Latest Clover: r5151");
+  // Without the check at start, a stored revision joins the known ones and nothing is fetched.
+  fw::Settings().CheckLatestCloverAtStartup = 0;
+  fw::Settings().CloverLastRev = "5100";
+  fw::StartUpAfterMainWindow();
+  fw::JoinCloverLocalDistrWorker();
+  EXPECT_EQ(fw::KnownCloverRevisions(), (Revs{5151, 5100}));
+  EXPECT_EQ(site_.RequestsFor("/releases/"), 1);
+  fw::Hooks() = fw::StartupHooks{};
+  fw::TheJobs() = fw::Jobs{};
 }
 
 TEST_F(CloverCheckTest, CodeHostComesFromTheEnvironment) {
