@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/clover_wiring.h"
 #include "app/models/jobs.h"
 #include "app/ui.h"
 #include "datasets/dataset_services.h"
@@ -21,6 +22,7 @@ void WireJobs() {
   RegisterFormatJob();
   RegisterImageJobs();
   RegisterMacImageJobs();
+  WireCloverJobs();
   Jobs& jobs = TheJobs();
   jobs.UpdateAllDrives = [] { UpdateAllDrives(); };
   jobs.DriveTreeRows = [] {

@@ -3,6 +3,7 @@
 // answered); the CLI prints and prompts; tests record.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,8 @@ class Ui {
   virtual void SetControlEnabled(int window, int control, bool enabled) = 0;
   virtual void SetComboItems(int window, int control, const std::vector<std::string>& items,
                              int selected) = 0;
+  // The text colour of a control, 0xRRGGBB (the front ends that draw no colours ignore it).
+  virtual void SetControlColor(int /*window*/, int /*control*/, uint32_t /*rgb*/) {}
 
   // The disk inventory changed: redraw the drive tree from the inventory's rows.
   virtual void DriveListChanged() {}

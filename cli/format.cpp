@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/models/jobs.h"
 #include "app/settings.h"
 #include "cli/cli.h"
 #include "cli/disk.h"
@@ -90,6 +91,9 @@ int FormatCommand(const GlobalOptions& options, const std::vector<std::string>& 
       if (!IsOneOf(v, {"Local", "DL", "Not_Install"}))
         return Fail(kExitUsage, "--data-set takes Local, DL or Not_Install");
       s.InstallDataSet = v;
+    } else if (a == "--clover-rev") {
+      if (!ParseInt(v, 1, 99999999, &n)) return Fail(kExitUsage, "--clover-rev takes a revision");
+      CloverDLRev() = std::to_string(n);
     } else if (a == "--local-distr") {
       std::error_code ec;
       clover.CloverLocalSelectedName = std::filesystem::absolute(v, ec).string();
@@ -120,7 +124,7 @@ FW_CLI_COMMAND("format",
                "format [--disk N] [--boot-records Clover|Windows|FreeDos|Not_Format] "
                "[--file-system FAT32|FAT32-LBA|exFAT|NTFS|UDF] [--align 63|2048|4096|8192] "
                "[--multi-partitions 0|1] [--boot-size MB] [--label TEXT] [--quick-format 0|1] "
-               "[--data-set Local|DL|Not_Install] [--local-distr FILE]",
+               "[--data-set Local|DL|Not_Install] [--clover-rev N] [--local-distr FILE]",
                FormatCommand);
 
 }  // namespace fw::cli

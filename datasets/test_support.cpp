@@ -50,6 +50,10 @@ Scratch::~Scratch() {
 }
 
 std::vector<std::string> Scratch::FilesUnder(const fs::path& folder) const {
+  return fwtest::FilesUnder(folder);
+}
+
+std::vector<std::string> FilesUnder(const fs::path& folder) {
   std::vector<std::string> out;
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::end(it);

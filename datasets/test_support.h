@@ -42,6 +42,9 @@ class Scratch {
   std::vector<std::string> FilesUnder(const fs::path& folder) const;  // relative, sorted
 };
 
+// Files and folders under `folder` ("dir/" for folders), relative and sorted.
+std::vector<std::string> FilesUnder(const fs::path& folder);
+
 struct ZipItem {
   std::string name;
   std::string data;

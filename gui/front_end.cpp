@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QPalette>
 #include <QScreen>
 #include <QStyle>
 #include <QStyleFactory>
@@ -149,6 +150,16 @@ std::string QtFrontEnd::ControlText(int window, int control) {
 void QtFrontEnd::SetControlEnabled(int window, int control, bool enabled) {
   Post(this, [this, window, control, enabled] {
     if (QWidget* w = Control(window, control)) w->setEnabled(enabled);
+  });
+}
+
+void QtFrontEnd::SetControlColor(int window, int control, uint32_t rgb) {
+  Post(this, [this, window, control, rgb] {
+    QWidget* w = Control(window, control);
+    if (!w) return;
+    QPalette palette = w->palette();
+    palette.setColor(QPalette::WindowText, QColor::fromRgb(rgb));
+    w->setPalette(palette);
   });
 }
 

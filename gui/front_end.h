@@ -71,6 +71,7 @@ class QtFrontEnd : public QObject, public Ui, public WindowHost {
   void SetControlText(int window, int control, const std::string& text) override;
   std::string ControlText(int window, int control) override;
   void SetControlEnabled(int window, int control, bool enabled) override;
+  void SetControlColor(int window, int control, uint32_t rgb) override;
   void SetComboItems(int window, int control, const std::vector<std::string>& items,
                      int selected) override;
   void DriveListChanged() override;

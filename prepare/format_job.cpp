@@ -11,6 +11,7 @@
 #include "app/globals.h"
 #include "app/log.h"
 #include "app/models/jobs.h"
+#include "app/models/window_host.h"
 #include "app/text.h"
 #include "app/ui.h"
 #include "app/workers.h"
@@ -88,6 +89,10 @@ class FormatJob {
     Fail(why);
   }
   bool CheckBeforeTheQuestion();
+  bool PrepareCloverDataSet();
+  bool GetLatestRelease();
+  bool GetLocalReleaseArchive();
+  bool DataSetNotReady();
   void Finish();
 
   int installData_;
@@ -98,6 +103,7 @@ class FormatJob {
   JobBootImages images_;
   SettingsRecord& s_ = Settings();
   std::string layoutNote_;  // what the table cannot describe of the disk, told before the question
+  std::string cloverZip_;   // the data-set zip made from a release archive before the question
 };
 
 bool FormatJob::Checks() {
@@ -206,6 +212,65 @@ bool FormatJob::CheckBeforeTheQuestion() {
   return true;
 }
 
+// A Clover data set that has to be fetched or unpacked (the latest release, a release archive) is
+// made into its zip before the question: one that cannot be had ends the job with the disk
+// untouched. The revision check, the download and the unpacking keep their texts.
+bool FormatJob::PrepareCloverDataSet() {
+  const std::string& br = s_.Boot_records;
+  if (installData_ != 1 || (br != "Clover" && br != "Not_Format")) return true;
+  const bool latest = s_.InstallDataSet == "DL";
+  if (!latest && (s_.InstallDataSet != "Local" ||
+                  Lower(ExtensionOf(TheCloverChoice().CloverLocalSelectedName)) != "7z"))
+    return true;
+  // Meanwhile the Format button cancels the check, the download and the archiver, as it cancels
+  // the job later on.
+  TheUi().SetControlText(kMainWindow, kFormatButton, "Cancel");
+  const bool made = latest ? GetLatestRelease() : GetLocalReleaseArchive();
+  TheUi().SetControlText(kMainWindow, kFormatButton, "Format Disk");
+  if (!made || FormatStatus != 0 || CancelMainThread != 0) return DataSetNotReady();
+  return true;
+}
+
+bool FormatJob::GetLatestRelease() {
+  FW_LOGP("FormatThread", "InstallDataSet$=DL");
+  std::string& dlRev = CloverDLRev();
+  FW_LOGP("FormatThread", "CloverDLRev$=" + dlRev);
+  if (std::strtol(dlRev.c_str(), nullptr, 10) == 0) {
+    FW_LOGP("FormatThread", "CloverLastRev$=" + s_.CloverLastRev);
+    FW_LOGP("FormatThread", "Run CheckCloverLastRevThread()");
+    const int checked = JobCheckCloverLastRev();
+    TheWindows().ActivateWindow(kMainWindow);
+    if (checked != 1) {
+      FW_LOGP("FormatThread", "Error Check Clover Last Revision");
+      ShowStatusFor("Error Check Clover Last Revision", 2000);
+      return false;
+    }
+    FW_LOGP("FormatThread", "CheckCloverLastRev: #WEB_OK");
+    dlRev = s_.CloverLastRev;
+  }
+  return JobPrepareCloverDataSetZip(0, &cloverZip_) != 0;
+}
+
+bool FormatJob::GetLocalReleaseArchive() {
+  const std::string& archive = TheCloverChoice().CloverLocalSelectedName;
+  FW_LOGP("FormatThread", "FormatThread: selected: " + archive);
+  if (!JobValidate7zZIPFile(archive)) {
+    ShowStatusFor("Not 7z archive file: " + FileNamePart(archive), 2000);
+    return false;
+  }
+  return JobPrepareCloverDataSetZip(1, &cloverZip_) != 0;
+}
+
+bool FormatJob::DataSetNotReady() {
+  outcome_.dataSetAsked = true;
+  FW_LOGP("FormatThread", "FormatThread: Result=#False");
+  ShowStatusFor("Clover Data set files Not Installed", 2000);
+  Fail(FormatStatus != 0 || CancelMainThread != 0
+           ? "cancelled while getting the data set"
+           : "the Clover data set could not be had; the disk was not changed");
+  return false;
+}
+
 bool FormatJob::Confirm() {
   const DiskRecord& disk = CurrentDisk();
   const std::string device = BuildDeviceDescription(disk);
@@ -215,6 +280,7 @@ bool FormatJob::Confirm() {
     Fail("the disk has no volume with a letter to copy the data set to");
     return false;
   }
+  if (!PrepareCloverDataSet()) return false;
   std::string summary = BuildTaskSummary(s_, installData_, TheCloverChoice(), CloverDLRev());
   if (!layoutNote_.empty()) summary += "Note:\t" + layoutNote_ + "\r\n";
   const MsgAnswer a =
@@ -391,9 +457,7 @@ bool FormatJob::InstallBootRecords() {
 int FormatJob::InstallCloverDataSet() {
   const std::string L = CurrentDisk().Partitions[0].DriveLetter;
   const CloverChoice& clover = TheCloverChoice();
-  std::string& dlRev = CloverDLRev();
-  const std::string& source = s_.InstallDataSet;
-  if (source == "Local") {
+  if (s_.InstallDataSet == "Local") {
     FW_LOGP("FormatThread", "InstallDataSet$=Local");
     FW_LOGP("FormatThread", "FormatThread: File Extension: " + clover.CloverLocalSelectedName);
     const std::string ext = Lower(ExtensionOf(clover.CloverLocalSelectedName));
@@ -405,32 +469,13 @@ int FormatJob::InstallCloverDataSet() {
       ShowStatusFor("Not ZIP archive file: " + name, 2000);
       return 0;
     }
-    if (ext == "7z") {
-      FW_LOGP("FormatThread", "FormatThread: selected: " + clover.CloverLocalSelectedName);
-      if (!JobValidate7zZIPFile(clover.CloverLocalSelectedName)) {
-        ShowStatusFor("Not 7z archive file: " + name, 2000);
-        return 0;
-      }
-      return JobDLAndExtractCloverFromCloverDistrISO(L, 1);
-    }
+    // A release archive was made into its zip before the question.
+    if (ext == "7z") return JobInstallCloverDataSetZip(L, cloverZip_);
     return 0;
   }
   FW_LOGP("FormatThread", "InstallDataSet$=DL");
-  if (std::strtol(dlRev.c_str(), nullptr, 10) == 0) {
-    FW_LOGP("FormatThread", "CloverDLRev$=" + dlRev);
-    FW_LOGP("FormatThread", "CloverLastRev$=" + s_.CloverLastRev);
-    FW_LOGP("FormatThread", "Run CheckCloverLastRevThread()");
-    if (JobCheckCloverLastRev() != 1) {
-      FW_LOGP("FormatThread", "Error Check Clover Last Revision");
-      ShowStatusFor("Error Check Clover Last Revision", 2000);
-      return 0;
-    }
-    FW_LOGP("FormatThread", "CheckCloverLastRev: #WEB_OK");
-    dlRev = s_.CloverLastRev;
-    return JobDLAndExtractCloverFromCloverDistrISO(L, 0);
-  }
-  FW_LOGP("FormatThread", "CloverDLRev$=" + dlRev);
-  return JobDLAndExtractCloverFromCloverDistrISO(L, 0);
+  FW_LOGP("FormatThread", "CloverDLRev$=" + CloverDLRev());
+  return JobInstallCloverDataSetZip(L, cloverZip_);
 }
 
 void FormatJob::WriteIndexingMarkers() {
@@ -542,11 +587,6 @@ void FormatJob::Finish() {
 }
 
 }  // namespace
-
-CloverChoice& TheCloverChoice() {
-  static CloverChoice choice;
-  return choice;
-}
 
 std::string CloverRevisionOfName(const std::string& path) {
   const std::string name = FileNamePart(path);

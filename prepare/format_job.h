@@ -14,17 +14,14 @@
 #include <string>
 
 #include "app/settings.h"
+#include "datasets/clover_local_distr.h"
 #include "disk/disk_record.h"
 
 namespace fw {
 
-// The Clover archive the user chose in the local repository, and the revision to download.
-struct CloverChoice {
-  std::string CloverLocalSelectedName;  // full path of the archive ("" = none)
-  std::string CloverLocalSelectedRev;   // revision text of that archive
-};
-// The revision to download is CloverDLRev() of app/models/jobs.h ("0" = the latest).
-CloverChoice& TheCloverChoice();
+// The Clover archive chosen in the local repository is TheCloverChoice() of
+// datasets/clover_local_distr.h; the revision to download is CloverDLRev() of app/models/jobs.h
+// ("0" = the latest).
 
 // The revision text of a data-set or release archive name: "Clover-5151-X64.zip" → "5151";
 // "" when the name does not have that shape.

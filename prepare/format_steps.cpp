@@ -9,8 +9,10 @@
 #include "app/globals.h"
 #include "app/log.h"
 #include "app/ui.h"
+#include "datasets/clover_distr.h"
 #include "datasets/data_zip.h"
 #include "datasets/packed_items.h"
+#include "net/clover_rev_check.h"
 #include "platform/volume_files.h"
 #include "prepare/boot_records.h"
 #include "prepare/format_drive.h"
@@ -207,19 +209,16 @@ int JobInstallFreeDosDataSet(const std::string& L) {
          tally.NotWritten() == 0;
 }
 
-// Clover release archives (".iso.7z") are taken apart by the 7-Zip archiver carried inside the
-// program; that part of the program is not in this build yet, so both the download and the local
-// archive end here, and the job reports the data set as not installed.
-int JobDLAndExtractCloverFromCloverDistrISO(const std::string& L, int mode) {
-  FW_LOG("DLAndExtractCloverFromCloverDistrISO(" + L + ", " + std::to_string(mode) +
-         "): Clover release archives are not supported in this build; use a data-set zip");
-  return 0;
+int JobPrepareCloverDataSetZip(int mode, std::string* zipPath) {
+  return PrepareCloverDataSetZip(mode, zipPath);
 }
 
-// The network revision check is not in this build yet: report a failed check.
-int JobCheckCloverLastRev() {
-  FW_LOG("CheckCloverLastRevThread: the Clover revision check is not available in this build");
-  return 0;
+int JobInstallCloverDataSetZip(const std::string& L, const std::string& zipPath) {
+  return InstallCloverDataSetZip(L, zipPath);
 }
+
+// A check that another network worker is running (one started at start-up, say) is waited for
+// as long as a download may take.
+int JobCheckCloverLastRev() { return RunCloverRevCheck(kCloverDownloadLimitMs); }
 
 }  // namespace fw

@@ -42,8 +42,12 @@ int JobExtractDataZipFile(const std::string& zipPath, const std::string& L);
 // The FreeDos files carried in the program, onto the volume L; nonzero only when every entry was
 // written.
 int JobInstallFreeDosDataSet(const std::string& L);
-// Clover release archives (mode 1 = the local archive, 0 = download); nonzero on success.
-int JobDLAndExtractCloverFromCloverDistrISO(const std::string& L, int mode);
+// A Clover release archive made into the data-set zip in the work folder (mode 1 = the local
+// archive, 0 = the download of CloverDLRev()); nonzero with the zip's path on success.
+int JobPrepareCloverDataSetZip(int mode, std::string* zipPath);
+// That zip extracted onto the volume L (and kept in the repository when the setting says so);
+// nonzero on success.
+int JobInstallCloverDataSetZip(const std::string& L, const std::string& zipPath);
 // The revision check run on the job's thread; 1 = success (CloverLastRev then holds it).
 int JobCheckCloverLastRev();
 // The hidden ".metadata_never_index" file and ".fseventsd/no_log" on the volume; true when the

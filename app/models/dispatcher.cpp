@@ -12,6 +12,7 @@
 #include "app/models/window_model.h"
 #include "app/settings.h"
 #include "app/ui.h"
+#include "net/code_host.h"
 
 namespace fw {
 namespace {
@@ -42,8 +43,8 @@ bool FileExists(const std::string& path) {
   return false;
 }
 
-void OpenLink(const char* url) {
-  if (!TheWindows().OpenUrl(url)) FW_LOG_MAIN(std::string("Could not open ") + url);
+void OpenLink(const std::string& url) {
+  if (!TheWindows().OpenUrl(url)) FW_LOG_MAIN("Could not open " + url);
 }
 
 }  // namespace
@@ -251,12 +252,12 @@ void Dispatcher::MouseDown(int window, int control) {
     OpenLink(links::kMakerHome);
   } else if (window == kConfigWindow && control == cfg_ctl::kUpdateNews) {
     FW_LOG_MAIN("MouseOver #Hyperlink_Config_CloverLastRevInfo");
-    OpenLink(links::kCloverCommits);
+    OpenLink(CloverCommitsUrl());
   } else if (window == kAboutWindow) {
     switch (control) {
       case about_ctl::kCloverLink:
         FW_LOG_MAIN("MouseOver #HyperLink_Clover");
-        OpenLink(links::kCloverProject);
+        OpenLink(CloverProjectUrl());
         break;
       case about_ctl::kWikiLink:
         FW_LOG_MAIN("MouseOver #HyperLink_CloverWiKi");

@@ -13,6 +13,7 @@
 #include "app/models/jobs.h"
 #include "app/models/window_model.h"
 #include "app/settings.h"
+#include "net/code_host.h"
 
 namespace fw {
 namespace {
@@ -219,11 +220,11 @@ TEST_F(DispatcherTest, HelpOpensTheHelpFileOrReportsItMissing) {
 TEST_F(DispatcherTest, HyperlinksOpenTheirTargetsByWindow) {
   const struct {
     int window, control;
-    const char* url;
+    std::string url;
   } links[] = {
       {kMainWindow, main_ctl::kMakerLink, links::kMakerHome},
-      {kConfigWindow, cfg_ctl::kUpdateNews, links::kCloverCommits},
-      {kAboutWindow, about_ctl::kCloverLink, links::kCloverProject},
+      {kConfigWindow, cfg_ctl::kUpdateNews, CloverCommitsUrl()},
+      {kAboutWindow, about_ctl::kCloverLink, CloverProjectUrl()},
       {kAboutWindow, about_ctl::kWikiLink, links::kCloverWiki},
       {kAboutWindow, about_ctl::kForumLink, links::kCloverForum},
       {kAboutWindow, about_ctl::kDonateLink, links::kDonate},
@@ -234,9 +235,8 @@ TEST_F(DispatcherTest, HyperlinksOpenTheirTargetsByWindow) {
   // The same control number in another window is not a link.
   d.Handle({kMainWindow, UiEventKind::MouseDown, about_ctl::kCloverLink});
   EXPECT_EQ(ui.urls.size(), 6u);
-  EXPECT_NE(
-      std::string(links::kCloverCommits).find("/CloverHackyColor/CloverBootloader/commits/master"),
-      std::string::npos);
+  EXPECT_NE(CloverCommitsUrl().find("/CloverHackyColor/CloverBootloader/commits/master"),
+            std::string::npos);
 }
 
 TEST_F(DispatcherTest, AboutWindowOpensClosesAndKeepsMainEnabled) {

@@ -56,6 +56,7 @@ class FakeFrontEnd : public Ui, public WindowHost {
     combo[{w, c}] = items;
     selection[{w, c}] = sel;
   }
+  void SetControlColor(int w, int c, uint32_t rgb) override { color[{w, c}] = rgb; }
   void DriveListChanged() override { ++treeRedraws; }
 
   // WindowHost
@@ -127,6 +128,7 @@ class FakeFrontEnd : public Ui, public WindowHost {
   std::map<Key, bool> enabled, checked;
   std::map<Key, std::vector<std::string>> combo;
   std::map<Key, int> selection;
+  std::map<Key, uint32_t> color;
   std::map<int, bool> open, windowEnabled, menuEnabled;
   std::map<int, int> opened;
   std::vector<Key> dropWidthSet;

@@ -108,17 +108,13 @@ WindowModel ConfigWindowModel();
 // The model of window 0..3.
 WindowModel WindowModelFor(int window);
 
-// Web targets of the hyperlinks and the Help menu. The Clover addresses are the project's own on
-// its code-hosting site. The maker's home page, the donation page and the online configuration
-// editor have no published address: the three below are stand-ins that open nothing useful until
-// the real addresses are filled in.
+// Web targets of the hyperlinks and the Help menu. The Clover project page and its commit log are
+// on the code-hosting site of net/code_host.h (CloverProjectUrl, CloverCommitsUrl). The maker's
+// home page, the donation page and the online configuration editor have no published address: the
+// three below are stand-ins that open nothing useful until the real addresses are filled in.
 namespace links {
 inline constexpr const char* kMakerHome = "https://github.com/flashwright-mivo";
 inline constexpr const char* kDonate = "https://github.com/sponsors/flashwright-mivo";
-inline constexpr const char* kCloverProject =
-    "https://github.com/CloverHackyColor/CloverBootloader";
-inline constexpr const char* kCloverCommits =
-    "https://github.com/CloverHackyColor/CloverBootloader/commits/master";
 inline constexpr const char* kCloverWiki =
     "https://github.com/CloverHackyColor/CloverBootloader/wiki";
 inline constexpr const char* kCloverForum = "https://www.applelife.ru/forums/";

@@ -226,23 +226,29 @@ def run_pipeline(img, size, fs, parts, cluster, boot, zip_path, work, full=False
         tree = os.path.join(work, "tree")
         shutil.rmtree(tree, ignore_errors=True)
         st("unzip", ["unzip", "-q", zip_path, "-d", tree])
-        target = f"{img}@@{vol}"
-        entries = [os.path.join(tree, e) for e in sorted(os.listdir(tree))]
-        st("mcopy", ["mcopy", "-s", "-i", target] + entries + ["::/"])
-        marker = os.path.join(work, ".metadata_never_index")
-        open(marker, "wb").close()
-        no_log = os.path.join(work, "no_log")
-        open(no_log, "wb").close()
-        st("mcopy", ["mcopy", "-i", target, marker, "::/.metadata_never_index"])
-        st("mcopy", ["mmd", "-i", target, "::/.fseventsd"])
-        st("mcopy", ["mcopy", "-i", target, no_log, "::/.fseventsd/no_log"])
-        st("mcopy", ["mattrib", "-i", target, "+h", "::/.metadata_never_index", "::/.fseventsd",
-                     "::/.fseventsd/no_log"])
+        mcopy_tree(st, img, vol, tree, work)
         shutil.rmtree(tree, ignore_errors=True)
     synced = fsync_seconds(img)
     st.seconds += synced
     st.parts["sync"] = synced
     return st
+
+
+def mcopy_tree(st, img, vol, tree, work):
+    """The tree's contents onto the FAT32 volume at byte `vol` of `img`, with the two hidden
+    indexing markers the job writes (mcopy -s, mmd, mattrib)."""
+    target = f"{img}@@{vol}"
+    entries = [os.path.join(tree, e) for e in sorted(os.listdir(tree))]
+    st("mcopy", ["mcopy", "-s", "-i", target] + entries + ["::/"])
+    marker = os.path.join(work, ".metadata_never_index")
+    open(marker, "wb").close()
+    no_log = os.path.join(work, "no_log")
+    open(no_log, "wb").close()
+    st("mcopy", ["mcopy", "-i", target, marker, "::/.metadata_never_index"])
+    st("mcopy", ["mmd", "-i", target, "::/.fseventsd"])
+    st("mcopy", ["mcopy", "-i", target, no_log, "::/.fseventsd/no_log"])
+    st("mcopy", ["mattrib", "-i", target, "+h", "::/.metadata_never_index", "::/.fseventsd",
+                 "::/.fseventsd/no_log"])
 
 
 def check_job_result(args, img, fs, parts, zip_files):

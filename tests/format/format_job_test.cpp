@@ -715,18 +715,40 @@ TEST_F(FormatJobTest, NotFormatInstallsOntoTheExistingVolumeOnly) {
   EXPECT_NE(Shell("mdir -i " + part.string() + " ::/EFI/CLOVER").find("config"), std::string::npos);
 }
 
-TEST_F(FormatJobTest, ReleaseArchivesAndDownloadsAreReportedNotInstalled) {
-  MakeDisk(128 * MiB);
+// A release archive that cannot be had ends the job before its question: nothing is written.
+TEST_F(FormatJobTest, ReleaseThatCannotBeHadLeavesTheDiskUntouched) {
+  const fs::path img = MakeDisk(128 * MiB);
+  {
+    std::ofstream mark(img, std::ios::binary | std::ios::in | std::ios::out);
+    mark << "MBR-BEFORE";
+  }
+  const auto before = ReadBytes(img, 0, 4 * MiB);
   SettingsRecord& s = Settings();
   s.Boot_records = "Clover";
   s.FileSystem = "FAT32";
   s.MultiPartitions = 0;
+  // The latest release from a site that does not answer.
+  ::setenv("FLASHWRIGHT_CODE_HOST", "http://127.0.0.1:1", 1);
   s.InstallDataSet = "DL";
   Run();
+  ::unsetenv("FLASHWRIGHT_CODE_HOST");
   EXPECT_FALSE(LastFormatOutcome().ok);
+  EXPECT_FALSE(LastFormatOutcome().ran);
   EXPECT_TRUE(ui_.Saw("Error Check Clover Last Revision"));
   EXPECT_TRUE(ui_.Saw("Clover Data set files Not Installed"));
+  // A local release archive that is no 7-Zip archive.
+  const fs::path fake = dir_ / "Clover-5151-X64.iso.7z";
+  std::ofstream(fake) << "not an archive";
+  s.InstallDataSet = "Local";
+  TheCloverChoice() = {fake.string(), "5151"};
+  Run();
+  EXPECT_FALSE(LastFormatOutcome().ran);
+  EXPECT_TRUE(ui_.Saw("Not 7z archive file: Clover-5151-X64.iso.7z"));
+  for (const std::string& box : ui_.boxes)
+    EXPECT_EQ(box.find("WILL BE DESTROYED"), std::string::npos);
+  EXPECT_EQ(ReadBytes(img, 0, 4 * MiB), before);
   EXPECT_FALSE(AllDone());
+  EXPECT_EQ(OpenHandleCount(), 0);
 }
 
 // The same job on a real loop device over an image file (root only).

@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+// clang-format off
+// Before Qt's headers: Qt's "forever" macro would rewrite the test server's field of that name.
+#include "tests/clover/clover_fixture.h"
+// clang-format on
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -30,6 +36,7 @@
 #include <thread>
 
 #include "app/clock.h"
+#include "app/clover_wiring.h"
 #include "app/globals.h"
 #include "app/job_wiring.h"
 #include "app/models/jobs.h"
@@ -40,6 +47,7 @@
 #include "disk/inventory.h"
 #include "gui/front_end.h"
 #include "modal_watchdog.h"
+#include "net/code_host.h"
 #include "platform/imagedisk/image_disk.h"
 #include "platform/linux/block_backend.h"
 #include "prepare/format_job.h"
@@ -294,7 +302,7 @@ TEST_F(GuiTest, AboutWindowAndHyperlinks) {
   EXPECT_EQ(link->palette().color(QPalette::WindowText), QColor(128, 128, 128));
   QTest::mouseClick(link, Qt::LeftButton);
   ASSERT_EQ(catcher.urls.size(), 1);
-  EXPECT_EQ(catcher.urls[0].toString().toStdString(), links::kCloverProject);
+  EXPECT_EQ(catcher.urls[0].toString().toStdString(), CloverProjectUrl());
   QTest::mouseClick(Ctl<QPushButton>(*front, kAboutWindow, about_ctl::kOk), Qt::LeftButton);
   EXPECT_EQ(front->Window(kAboutWindow), nullptr);
   // The main window's credit line.
@@ -594,6 +602,86 @@ TEST_F(GuiTest, MainWindowPlacementFollowsAndUpdatesTheSettings) {
   QApplication::processEvents();
   EXPECT_EQ(Settings().WinX, 40);
   EXPECT_EQ(Settings().WinY, 30);
+}
+
+// The Configuration window's Clover controls and the menu's revision title, with the real jobs:
+// the local repository's list, "Check Now" against a code-hosting site on 127.0.0.1, the
+// revision list, and "Local Repo" through the folder chooser.
+TEST_F(GuiTest, CloverControlsOfTheConfigurationWindow) {
+  fwtest::FakeCodeHost site;
+  site.Activate();
+  site.SetInlinePage({"5150", "5151"});
+  const QString root = QDir::temp().filePath(QString("fw_gui_clover_%1").arg(getpid()));
+  QDir(root).removeRecursively();
+  const std::string repo = (root + "/repo").toStdString();
+  const std::string other = (root + "/other").toStdString();
+  fwtest::CloverIsoOptions iso;
+  ASSERT_FALSE(fwtest::MakeCloverReleaseArchive(repo, iso).empty());
+  iso.rev = "5070";
+  ASSERT_FALSE(fwtest::MakeCloverReleaseArchive(repo, iso).empty());
+  iso.rev = "5100";
+  ASSERT_FALSE(fwtest::MakeCloverReleaseArchive(other, iso).empty());
+  WireCloverJobs();
+  Settings().CloverLocalRepository = repo + "/";
+  Settings().InstallDataSet = "Local";
+  auto until = [](const std::function<bool()>& done) {
+    for (int i = 0; i < 1000 && !done(); ++i) QTest::qWait(10);
+    return done();
+  };
+
+  front->MenuAction(menu_item::kConfiguration)->trigger();
+  auto* local = Ctl<QComboBox>(*front, kConfigWindow, cfg_ctl::kLocalDistrList);
+  auto* localRev = Ctl<QLabel>(*front, kConfigWindow, cfg_ctl::kLocalDistrRev);
+  auto* revisions = Ctl<QComboBox>(*front, kConfigWindow, cfg_ctl::kRevisionList);
+  ASSERT_TRUE(until([&] { return local->count() == 2; }));
+  EXPECT_EQ(local->itemText(0).toStdString(), "Clover-5119-X64.iso.7z");
+  EXPECT_EQ(local->currentIndex(), 0);
+  EXPECT_TRUE(until([&] { return localRev->text() == "Rev: 5119"; }));
+  EXPECT_TRUE(local->isEnabled());
+  local->setCurrentIndex(1);
+  emit local->activated(1);
+  EXPECT_TRUE(until([&] { return localRev->text() == "Rev: 5070"; }));
+  EXPECT_EQ(TheCloverChoice().CloverLocalSelectedName, repo + "/Clover-5070-X64.iso.7z");
+
+  QTest::mouseClick(Ctl<QRadioButton>(*front, kConfigWindow, cfg_ctl::kSourceDl), Qt::LeftButton);
+  EXPECT_EQ(Settings().InstallDataSet, "DL");
+  EXPECT_FALSE(local->isEnabled());
+  QTest::mouseClick(Ctl<QPushButton>(*front, kConfigWindow, cfg_ctl::kCheckNow), Qt::LeftButton);
+  ASSERT_TRUE(until([&] { return revisions->count() == 2 && revisions->isEnabled(); }));
+  EXPECT_EQ(revisions->currentText().toStdString(), "5151");
+  EXPECT_EQ(Ctl<QPushButton>(*front, kConfigWindow, cfg_ctl::kCheckNow)->text().toStdString(),
+            "r5151");
+  auto* date = Ctl<QLabel>(*front, kConfigWindow, cfg_ctl::kCheckDate);
+  EXPECT_EQ(date->text().toStdString(), Settings().CloverLastRevCheckDate);
+  EXPECT_EQ(date->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+  QStringList titles;
+  for (QAction* a : front->Window(kMainWindow)->findChild<QMenuBar*>()->actions())
+    titles << a->text();
+  EXPECT_TRUE(titles.contains(" Latest Clover: r5151")) << titles.join("|").toStdString();
+  revisions->setCurrentIndex(1);
+  emit revisions->activated(1);
+  EXPECT_EQ(CloverDLRev(), "5150");
+  Screenshot(front->Window(kConfigWindow), "configuration-clover");
+
+  // "Local Repo": another folder, rescanned on a worker.
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+      d->setDirectory(QString::fromStdString(other));
+      if (auto* name = d->findChild<QLineEdit*>("fileNameEdit")) name->setText("");
+      static_cast<QDialog*>(d)->accept();
+    }
+  });
+  answer.start(50);
+  QTest::mouseClick(Ctl<QPushButton>(*front, kConfigWindow, cfg_ctl::kCloverRepo), Qt::LeftButton);
+  answer.stop();
+  EXPECT_EQ(Settings().CloverLocalRepository, other + "/");
+  EXPECT_TRUE(until([&] { return local->count() == 1; }));
+  EXPECT_EQ(local->itemText(0).toStdString(), "Clover-5100-X64.iso.7z");
+  EXPECT_TRUE(until([&] { return localRev->text() == "Rev: 5100"; }));
+  QTest::mouseClick(Ctl<QPushButton>(*front, kConfigWindow, cfg_ctl::kOk), Qt::LeftButton);
+  JoinWorkers([] { QApplication::processEvents(); });
+  QDir(root).removeRecursively();
 }
 
 }  // namespace
