@@ -110,7 +110,7 @@ TEST_F(LoopSystem, ABurstOfFiveGivesOneRefreshAboutASecondAfterTheFirst) {
   ASSERT_EQ(got.size(), 1u) << "burst took " << burst << " ms";
   EXPECT_GE(got[0] - start, 1000);
   // A little slack for the watcher's thread to be scheduled on a busy machine.
-  EXPECT_LE(got[0] - firstDone, 1000 + 300) << "first detach took " << firstDone - start << " ms";
+  EXPECT_LE(got[0] - firstDone, 1000 + 700) << "first detach took " << firstDone - start << " ms";
   EXPECT_EQ(Count("==>> GetDeviceEvent: #DBT_DEVNODES_CHANGED: SetTimer_ 1000"), 1u);
   EXPECT_EQ(Count("==>> GetDeviceEvent: PostEvent(#UM_UPDATE_ALL_DRIVES)"), 1u);
 }
