@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/models/ui_event.h"
@@ -52,6 +53,13 @@ struct Jobs {
   // Download Center (window 2): open it, and its control events.
   std::function<void()> OpenDownloadCenter;
   std::function<void(const UiEvent&)> DownloadCenterEvent;
+  // Its Recovery HD side, filled by the catalog search's module. CheckRecoveryHD is
+  // CheckRecoveryHDThread(parameter), run on the window's worker, which holds the transfer record
+  // for it. DLAndExtractHFSImageFromRecoveryHD runs on a worker with the chosen entry of the
+  // Recovery HD list (name, URL) and takes the transfer record itself.
+  std::function<void(int)> CheckRecoveryHD;
+  std::function<void(const std::pair<std::string, std::string>&)>
+      DLAndExtractHFSImageFromRecoveryHD;
 
   // Clover distributions and the revision check.
   std::function<void(int)> CheckCloverLastRev;
