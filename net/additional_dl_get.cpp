@@ -83,10 +83,50 @@ bool DigestMatches(const AdditionalDLEntry& entry, const std::string& path) {
              "DL: \"" + entry.Name + "\" ........... Error\r\nThe file \"" + fileName +
                  "\" does not match the " + kindName + " digest of the download list.\r\n" +
                  "Expected: " + entry.MD5Digest + "\r\nReceived: " +
-                 (actual.empty() ? error : actual) + "\r\nThe file has been removed.",
+                 (actual.empty() ? error : actual) + "\r\nThe downloaded file has been removed.",
              MsgButtons::Ok, MsgIcon::Error);
   return false;
 }
+
+// While a download that is checked against a digest runs, an earlier file of that name waits
+// beside it (the engine would replace it as soon as the new bytes are complete, before the check):
+// a download that fails or does not match gives it back, so the check never costs a good copy.
+class EarlierFile {
+ public:
+  explicit EarlierFile(const std::string& path) : path_(path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (path.empty() || !fs::is_regular_file(fs::symlink_status(path, ec))) return;
+    for (int n = 0; n < 100; ++n) {
+      const std::string aside = path + ".previous" + (n ? std::to_string(n) : std::string());
+      if (fs::exists(fs::symlink_status(aside, ec))) continue;
+      fs::rename(path, aside, ec);
+      if (!ec) aside_ = aside;
+      FW_LOGP("DLAdditionalDownloadsThread",
+              "Earlier file kept as " + aside + (ec ? ": Error" : ""));
+      return;
+    }
+  }
+  ~EarlierFile() {
+    if (aside_.empty()) return;
+    std::error_code ec;
+    std::filesystem::rename(aside_, path_, ec);
+    FW_LOGP("DLAdditionalDownloadsThread",
+            "Earlier file " + path_ + " restored" + (ec ? ": Error" : ""));
+  }
+  EarlierFile(const EarlierFile&) = delete;
+  EarlierFile& operator=(const EarlierFile&) = delete;
+  // The new file is good: the earlier one goes.
+  void Drop() {
+    std::error_code ec;
+    if (!aside_.empty()) std::filesystem::remove(aside_, ec);
+    aside_.clear();
+  }
+
+ private:
+  std::string path_;
+  std::string aside_;
+};
 
 }  // namespace
 
@@ -206,15 +246,20 @@ int DLAdditionalDownloadsThread(const AdditionalDLEntry& entry) {
   } else if (!TryStartNetTransfer()) {
     FW_LOG("DLAdditionalDownloadsThread: flgNetThreadRunning=#True, " + entry.Name + " refused");
     ShowNote(kTransferBusyText, 0);
-  } else if (GetAdditionalDLThread(entry) == kWebOk && DigestMatches(entry, place.Path())) {
-    ShowStatusFor(place.fileName + " Downloaded", 1000);
-    MessageBox("Info",
-               "\tSummary Information:\r\n\r\nDL: \"" + entry.Name +
-                   "\" ........... Success\r\nSaved in the Directory: \"" + entry.Catalog +
-                   "\" ........... Success\r\nin the Clover Local Repository: \r\n\"" + repository +
-                   "\"\r\n",
-               MsgButtons::Ok, MsgIcon::Information);
-    result = 1;
+  } else {
+    DigestKind kind;
+    EarlierFile earlier(DigestKindOfHex(entry.MD5Digest, &kind) ? place.Path() : "");
+    if (GetAdditionalDLThread(entry) == kWebOk && DigestMatches(entry, place.Path())) {
+      earlier.Drop();
+      ShowStatusFor(place.fileName + " Downloaded", 1000);
+      MessageBox("Info",
+                 "\tSummary Information:\r\n\r\nDL: \"" + entry.Name +
+                     "\" ........... Success\r\nSaved in the Directory: \"" + entry.Catalog +
+                     "\" ........... Success\r\nin the Clover Local Repository: \r\n\"" +
+                     repository + "\"\r\n",
+                 MsgButtons::Ok, MsgIcon::Information);
+      result = 1;
+    }
   }
   format_op_in_progress = 0;
   CancelMainThread = 0;

@@ -246,6 +246,30 @@ TEST_F(DownloadListsTest, TheDigestDecidesAndAnEntryWithoutAUsableOneIsNotChecke
   EXPECT_TRUE(fs::exists(dir_ / "repo" / "c.bin"));
 }
 
+// An earlier file of the same name survives a download that fails or does not match its digest,
+// and gives way to one that matches.
+TEST_F(DownloadListsTest, AnEarlierFileIsReplacedOnlyByADownloadThatMatches) {
+  const fs::path file = dir_ / "repo" / "keep.bin";
+  auto earlier = [&] {
+    std::ifstream in(file, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  std::ofstream(file) << "good old copy";
+  AdditionalDLEntry bad = Entry("/files/keep.bin");
+  bad.MD5Digest = std::string(40, 'a');
+  EXPECT_EQ(fw::DLAdditionalDownloadsThread(bad), 0);
+  EXPECT_EQ(earlier(), "good old copy");
+  AdditionalDLEntry missing = Entry("/missing/keep.bin");
+  missing.MD5Digest = PatternDigest(kFileSize, fw::DigestKind::Md5);
+  EXPECT_EQ(fw::DLAdditionalDownloadsThread(missing), 0);
+  EXPECT_EQ(earlier(), "good old copy");
+  AdditionalDLEntry good = Entry("/files/keep.bin");
+  good.MD5Digest = PatternDigest(kFileSize, fw::DigestKind::Md5);
+  EXPECT_EQ(fw::DLAdditionalDownloadsThread(good), 1);
+  EXPECT_TRUE(HoldsPattern(file, kFileSize));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "repo"), fs::directory_iterator()), 1);
+}
+
 TEST_F(DownloadListsTest, HostileOrBusyDownloadsAreRefusedBeforeAnyRequest) {
   const std::string log = (dir_ / "ZORDebug.log").string();
   ASSERT_TRUE(fw::OpenLog(log));
