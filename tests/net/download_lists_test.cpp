@@ -2,6 +2,7 @@
 // through the real transport, entries downloaded into the repository, checked against their
 // digests, refused when hostile or beside another transfer, and cancelled through "Cancel DL".
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -27,6 +28,7 @@
 #include "net/additional_dl_get.h"
 #include "net/file_digest.h"
 #include "net/http_get.h"
+#include "tests/net/download_fixture.h"
 #include "tests/net/test_server.h"
 
 namespace fwtest {
@@ -325,6 +327,49 @@ TEST_F(DownloadListsTest, CancelDlStopsTheDownloadAndRemovesThePartialFile) {
   EXPECT_TRUE(ui_.Boxes().empty());
   EXPECT_EQ(ui_.ControlText(fw::kMainWindow, fw::main_ctl::kDlCenter), "DL Center");
   EXPECT_EQ(CancelMainThread.load(), 0);
+}
+
+// The command line: dl-list shows list 32's rows numbered from 1 (the maker's after --update),
+// dl-get fetches the maker's list only for an entry the user's list lacks, exit 0 only on success.
+TEST_F(DownloadListsTest, CliListsAndGetsEntries) {
+  const std::string cli = FW_CLI_PATH;
+  std::ofstream(dir_ / "UserDL.ini")
+      << "[Mine]\nURL=" << server_.Url("/files/mine.bin") << "\nDescription=own\n";
+  makerList_ = "[Kexts]\nURL=" + server_.Url("/files/k.bin") +
+               "\nSize=200000\nCatalog=Drivers\n[Bad]\nURL=" + server_.Url("/files/b.bin") +
+               "\nCatalog=/etc\n";
+  std::ofstream(dir_ / "fw.ini") << "[Data Settings]\nCloverLocalRepository = "
+                                 << (dir_ / "repo").string() << "/\n";
+  auto run = [&](const std::string& args, std::string* output) {
+    output->clear();
+    return RunCapture("'" + cli + "' --settings fw.ini --no-pauses " + args + " 2>&1", output);
+  };
+  std::string out;
+  EXPECT_EQ(run("dl-list", &out), 0);
+  EXPECT_EQ(out, "1.  -- User Downloads: \n2. Mine: own\n");
+  EXPECT_TRUE(server_.Requests().empty());
+  EXPECT_EQ(run("dl-list --update", &out), 0);
+  EXPECT_NE(out.find("2. Mine: own\n3.  -- ZOR Additional Downloads: \n4. Kexts 195.3 KB: \n"
+                     "5. Bad: \n"),
+            std::string::npos)
+      << out;
+
+  EXPECT_EQ(run("dl-get Mine", &out), 0) << out;  // from the user's list alone
+  EXPECT_EQ(server_.Requests().size(), 2u);
+  EXPECT_TRUE(HoldsPattern(dir_ / "repo" / "mine.bin", kFileSize));
+  EXPECT_NE(out.find("Summary Information"), std::string::npos) << out;
+  EXPECT_EQ(run("dl-get 4", &out), 0) << out;  // row 4 is in the maker's list
+  EXPECT_TRUE(HoldsPattern(dir_ / "repo" / "Drivers" / "k.bin", kFileSize));
+  EXPECT_EQ(run("dl-get Bad", &out), 1);
+  EXPECT_NE(out.find("Can't download Bad: its Catalog \"/etc\""), std::string::npos) << out;
+  EXPECT_EQ(run("dl-get 3", &out), 1);
+  EXPECT_NE(out.find("is a list heading"), std::string::npos) << out;
+  EXPECT_EQ(run("dl-get Nothing", &out), 1);
+  EXPECT_NE(out.find("no download Nothing in the lists"), std::string::npos) << out;
+  makerList_.clear();  // the maker's site answers 404 now
+  EXPECT_EQ(run("dl-list --update", &out), 1);
+  EXPECT_NE(out.find("2. Mine: own\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("could not be fetched"), std::string::npos) << out;
 }
 
 }  // namespace
