@@ -6,6 +6,7 @@
 
 #include "app/globals.h"
 #include "app/log.h"
+#include "app/models/jobs.h"
 #include "app/models/ui_event.h"
 #include "app/models/window_host.h"
 #include "app/models/window_model.h"
@@ -264,6 +265,7 @@ int DLAdditionalDownloadsThread(const AdditionalDLEntry& entry) {
   format_op_in_progress = 0;
   CancelMainThread = 0;
   SetDlCenterButton("DL Center");
+  UpdateAllDrivesFromWorker();
   return result;
 }
 

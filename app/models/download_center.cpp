@@ -1,9 +1,7 @@
 #include "app/models/download_center.h"
 
-#include <atomic>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/globals.h"
@@ -14,7 +12,6 @@
 #include "app/models/ui_event.h"
 #include "app/models/window_host.h"
 #include "app/models/window_model.h"
-#include "app/settings.h"
 #include "app/startup.h"
 #include "app/ui.h"
 #include "app/workers.h"
@@ -28,9 +25,6 @@ namespace {
 using namespace dlc_ctl;
 constexpr int W = kDownloadCenterWindow;
 
-// 1 while an update of the Recovery HD list runs: it writes the list that Clear would empty.
-std::atomic<int> recoveryUpdateRunning{0};
-
 void Enable(int control, bool on) { TheUi().SetControlEnabled(W, control, on); }
 
 void CloseDownloadCenter() {
@@ -38,84 +32,85 @@ void CloseDownloadCenter() {
   TheWindows().SetWindowEnabled(kMainWindow, true);
 }
 
-void RefuseBesideTransfer(const std::string& button) {
+// One transfer record serves every download, and a job that has begun is not started twice.
+bool RefusedBesideTransfer(const std::string& button) {
+  if (flgNetThreadRunning == 0 && format_op_in_progress == 0) return false;
   FW_LOG_MAIN("---> " + button +
-              " refused: flgNetThreadRunning=" + std::to_string(flgNetThreadRunning.load()));
+              " refused: flgNetThreadRunning=" + std::to_string(flgNetThreadRunning.load()) +
+              " format_op_in_progress=" + std::to_string(format_op_in_progress.load()));
   ShowNote(kTransferBusyText, LastStatusPercent());
+  return true;
+}
+
+std::vector<std::string> RecoveryHDRows() {
+  const auto& rows = TheJobs().RecoveryHDRows;
+  return rows ? rows() : std::vector<std::string>{};
 }
 
 void Update() {
   FW_LOG_MAIN("---> Pressed #Button_DownloadCenterUpdate");
-  const bool recovery = TheWindows().IsChecked(W, kRecoveryOption);
-  if (!recovery && !TheWindows().IsChecked(W, kPackageOption)) return;
-  const std::function<void(int)> check = TheJobs().CheckRecoveryHD;
-  if (recovery && !check) return NotAvailable("Recovery HD search");
-  // Neither update takes the transfer record itself: the window takes it for them.
-  if (!TryStartNetTransfer()) return RefuseBesideTransfer("Update");
-  if (recovery) recoveryUpdateRunning = 1;
-  StartWorker([recovery, check] {
-    if (recovery) {
-      check(0);
-    } else {
-      CheckAdditionalDownloadsThread(0);
+  if (TheWindows().IsChecked(W, kRecoveryOption)) {
+    const auto& start = TheJobs().StartCheckRecoveryHD;
+    if (!start) return NotAvailable("Recovery HD search");
+    // The search takes the transfer record itself and holds the busy flag while it runs.
+    if (!RefusedBesideTransfer("Update") && !start()) RefusedBesideTransfer("Update");
+  } else if (TheWindows().IsChecked(W, kPackageOption)) {
+    // The list update does not take the transfer record itself: the window takes it for it.
+    if (!TryStartNetTransfer()) {
+      RefusedBesideTransfer("Update");
+      return;
     }
-    EndNetTransfer();
-    if (recovery) recoveryUpdateRunning = 0;
-  });
+    StartWorker([] {
+      CheckAdditionalDownloadsThread(0);
+      EndNetTransfer();
+    });
+  }
 }
 
 void Clear() {
   FW_LOG_MAIN("---> Pressed #Button_DownloadCenterClear");
-  if (recoveryUpdateRunning != 0) {
+  // A search that runs would put a new list in place of the emptied one.
+  if (format_op_in_progress != 0) {
     ShowNote(kRecoveryListBusyText, LastStatusPercent());
     return;
   }
   // The settings file stores the emptied list at its next save, so it stays empty next time.
-  Settings().DownloadData.clear();
+  if (TheJobs().ClearRecoveryHDList) TheJobs().ClearRecoveryHDList();
   TheUi().SetComboItems(W, kRecoveryList, {}, -1);
 }
 
-// The job for the selection of the chosen option; empty when nothing is selected.
-std::function<void()> SelectedJob() {
+// Starts the download of the selection of the chosen option; false when nothing is selected.
+bool StartSelectedDownload() {
   WindowHost& w = TheWindows();
   if (w.IsChecked(W, kRecoveryOption)) {
-    const int i = w.ComboSelection(W, kRecoveryList);
-    const auto& list = Settings().DownloadData;
-    if (i < 0 || i >= static_cast<int>(list.size())) return {};
-    const auto job = TheJobs().DLAndExtractHFSImageFromRecoveryHD;
-    if (!job) {
+    const int row = w.ComboSelection(W, kRecoveryList);
+    if (row < 0 || row >= static_cast<int>(RecoveryHDRows().size())) return false;
+    const auto& start = TheJobs().StartDLAndExtractHFSImageFromRecoveryHD;
+    if (!start) {
       NotAvailable("Recovery HD download");
-      return {};
+      return false;
     }
-    return [job, entry = list[static_cast<size_t>(i)]] { job(entry); };
+    ShowNote(kDownloadStartedText, 0);
+    return start(row);
   }
   if (w.IsChecked(W, kPackageOption)) {
-    const int i = w.ComboSelection(W, kPackageList);
+    const int row = w.ComboSelection(W, kPackageList);
     const std::vector<AdditionalDLEntry> list = AdditionalDL();
-    if (i < 0 || i >= static_cast<int>(list.size())) return {};
-    return [entry = list[static_cast<size_t>(i)]] {
-      DLAdditionalDownloadsThread(entry);
-      if (TheJobs().UpdateAllDrives) TheJobs().UpdateAllDrives();
-    };
+    if (row < 0 || row >= static_cast<int>(list.size())) return false;
+    ShowNote(kDownloadStartedText, 0);
+    // Busy from the press on, so that no disk job starts before the download has begun.
+    format_op_in_progress = 1;
+    StartWorker([entry = list[static_cast<size_t>(row)]] { DLAdditionalDownloadsThread(entry); });
+    return true;
   }
-  return {};
+  return false;
 }
 
 void Dl() {
   FW_LOG_MAIN("---> Pressed #Button_DownloadCenterDL");
   // Checked before the lists are read: a running update is what writes them.
-  if (flgNetThreadRunning != 0) {
-    RefuseBesideTransfer("DL");
-  } else if (std::function<void()> job = SelectedJob()) {
-    // Busy from the press on, so that no disk job starts before the download has begun.
-    format_op_in_progress = 1;
-    StartWorker([job] {
-      ShowStatusFor(kDownloadStartedText, 1000);
-      job();
-    });
-  } else {
+  if (!RefusedBesideTransfer("DL") && !StartSelectedDownload())
     FW_LOG_MAIN("---> Nothing selected: nothing to download");
-  }
   CloseDownloadCenter();
 }
 
@@ -133,11 +128,8 @@ void Open_Window_DownloadCenter() {
     return;
   }
   w.SetWindowEnabled(kMainWindow, false);
-  std::vector<std::string> names;
-  for (const auto& [name, url] : Settings().DownloadData) {
-    FW_LOG("Open_Window_DownloadCenter: added: " + name);
-    names.push_back(name);
-  }
+  const std::vector<std::string> names = RecoveryHDRows();
+  for (const std::string& name : names) FW_LOG("Open_Window_DownloadCenter: added: " + name);
   TheUi().SetComboItems(W, kRecoveryList, names, static_cast<int>(names.size()) - 1);
   Enable(kRecoveryList, true);
   SetComboDropWidth(W, kRecoveryList);
@@ -184,6 +176,5 @@ void RegisterDownloadCenter() {
   };
   Hooks().loadUserDownloadList = [] { LoadAdditionalDLList(kUserDLFile, 1); };
 }
-
 
 }  // namespace fw

@@ -1,7 +1,8 @@
 // The Download Center (window 2): what opening it sets up, its control events, and the workers
 // that its Update and DL buttons start. The Recovery HD side reaches the catalog search and the
-// Recovery HD download through the job table (Jobs::CheckRecoveryHD and
-// Jobs::DLAndExtractHFSImageFromRecoveryHD); the other side runs the additional download lists.
+// Recovery HD download through the job table (Jobs::StartCheckRecoveryHD and
+// Jobs::StartDLAndExtractHFSImageFromRecoveryHD); the other side runs the additional download
+// lists.
 //
 // One transfer record serves every download, so Update and DL are refused with a status text while
 // another transfer holds it (a revision check started at start-up, an update still running).

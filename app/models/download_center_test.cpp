@@ -13,8 +13,8 @@
 #include "app/models/fake_front_end_test.h"
 #include "app/models/jobs.h"
 #include "app/models/window_model.h"
-#include "app/workers.h"
 #include "app/settings.h"
+#include "app/workers.h"
 #include "net/additional_dl.h"
 #include "net/additional_dl_get.h"
 #include "net/http_get.h"
@@ -24,7 +24,6 @@ namespace {
 
 using namespace dlc_ctl;
 using testing::FakeFrontEnd;
-using Entry = std::pair<std::string, std::string>;
 constexpr int W = kDownloadCenterWindow;
 
 class DownloadCenterTest : public ::testing::Test {
@@ -34,8 +33,6 @@ class DownloadCenterTest : public ::testing::Test {
     TheJobs() = Jobs{};
     Settings() = SettingsRecord{};
     Settings().CloverLocalRepository = "/nonexistent-repo/";
-    Settings().DownloadData = {{"(17G) High Sierra", "http://h/a/RecoveryHDUpdate.pkg"},
-                               {"(18A) Mojave", "http://h/b/RecoveryHDUpdate.pkg"}};
     SetAdditionalDL(
         ParseAdditionalDLList("[Good]\nURL=http://h/g.zip\nSize=2048\nDescription=fine\n"
                               "[Evil]\nURL=http://h/e.zip\nCatalog=../../etc\n",
@@ -44,14 +41,18 @@ class DownloadCenterTest : public ::testing::Test {
     CancelMainThread = 0;
     RegisterDownloadCenter();
     Jobs& j = TheJobs();
-    j.CheckRecoveryHD = [this](int parameter) {
-      calls.push_back("check " + std::to_string(parameter) +
-                      " flg=" + std::to_string(flgNetThreadRunning.load()));
+    j.RecoveryHDRows = [this] { return rows; };
+    j.StartCheckRecoveryHD = [this] {
+      calls.push_back("check flg=" + std::to_string(flgNetThreadRunning.load()));
+      return true;
     };
-    j.DLAndExtractHFSImageFromRecoveryHD = [this](const Entry& e) {
-      calls.push_back("dl " + e.first + " busy=" + std::to_string(format_op_in_progress.load()) +
-                      " status=" + front.statusText);
-      format_op_in_progress = 0;
+    j.StartDLAndExtractHFSImageFromRecoveryHD = [this](int row) {
+      calls.push_back("dl " + std::to_string(row) + " status=" + front.statusText);
+      return true;
+    };
+    j.ClearRecoveryHDList = [this] {
+      rows.clear();
+      calls.push_back("clear");
     };
     j.UpdateAllDrives = [this] { calls.push_back("update drives"); };
   }
@@ -72,6 +73,7 @@ class DownloadCenterTest : public ::testing::Test {
 
   FakeFrontEnd front;
   Dispatcher dispatcher;
+  std::vector<std::string> rows = {"(17G) High Sierra", "(18A) Mojave"};
   std::vector<std::string> calls;
 };
 
@@ -83,8 +85,8 @@ TEST_F(DownloadCenterTest, OpeningFillsBothListsAndChoosesTheRecoveryHdSide) {
   EXPECT_EQ(front.combo[std::make_pair(W, kRecoveryList)], names);
   EXPECT_EQ(front.Selected(W, kRecoveryList), "(18A) Mojave");  // the last one
   EXPECT_TRUE(Enabled(kRecoveryList));
-  const std::vector<std::string> rows = {" -- User Downloads: ", "Good 2.0 KB: fine", "Evil: "};
-  EXPECT_EQ(front.combo[std::make_pair(W, kPackageList)], rows);
+  const std::vector<std::string> packages = {" -- User Downloads: ", "Good 2.0 KB: fine", "Evil: "};
+  EXPECT_EQ(front.combo[std::make_pair(W, kPackageList)], packages);
   EXPECT_EQ(front.Selected(W, kPackageList), " -- User Downloads: ");
   EXPECT_FALSE(Enabled(kPackageList));
   EXPECT_TRUE(front.IsChecked(W, kRecoveryOption));
@@ -92,7 +94,7 @@ TEST_F(DownloadCenterTest, OpeningFillsBothListsAndChoosesTheRecoveryHdSide) {
 
   // With an empty Recovery HD list, list 31 has no selection.
   front.open[W] = false;
-  Settings().DownloadData.clear();
+  rows.clear();
   Open_Window_DownloadCenter();
   EXPECT_TRUE(front.combo[std::make_pair(W, kRecoveryList)].empty());
   EXPECT_EQ(front.ComboSelection(W, kRecoveryList), -1);
@@ -112,24 +114,24 @@ TEST_F(DownloadCenterTest, TheOptionsSwitchWhichListAndClearCanBeUsed) {
   EXPECT_TRUE(Enabled(kClear));
 }
 
-TEST_F(DownloadCenterTest, ClearEmptiesTheRecoveryHdListForTheNextStartToo) {
+TEST_F(DownloadCenterTest, ClearEmptiesTheRecoveryHdListUnlessASearchRuns) {
   Open_Window_DownloadCenter();
+  format_op_in_progress = 1;  // the search holds it while it runs
   Press(kClear);
+  EXPECT_EQ(front.statusText, kRecoveryListBusyText);
+  EXPECT_EQ(front.combo[std::make_pair(W, kRecoveryList)].size(), 2u);
+  format_op_in_progress = 0;
+  Press(kClear);
+  EXPECT_EQ(calls, std::vector<std::string>{"clear"});
   EXPECT_TRUE(front.combo[std::make_pair(W, kRecoveryList)].empty());
   EXPECT_EQ(front.ComboSelection(W, kRecoveryList), -1);
-  // What the next save writes under [Download Data Settings]: the comment and nothing else.
-  const std::vector<std::string> lines = SettingsLines(false);
-  size_t group = 0;
-  while (group < lines.size() && lines[group] != "[Download Data Settings]") ++group;
-  ASSERT_LT(group + 2, lines.size());
-  EXPECT_EQ(lines[group + 2].rfind("; -----", 0), 0u) << lines[group + 2];
   EXPECT_TRUE(front.open[W]);
 }
 
 TEST_F(DownloadCenterTest, UpdateRunsTheSearchOfTheChosenSideOnTheRecordAndStaysOpen) {
   Open_Window_DownloadCenter();
   Press(kUpdate);
-  EXPECT_EQ(calls, std::vector<std::string>{"check 0 flg=1"});
+  EXPECT_EQ(calls, std::vector<std::string>{"check flg=0"});  // the search takes the record
   EXPECT_EQ(flgNetThreadRunning.load(), 0);
   EXPECT_TRUE(front.open[W]);
 
@@ -164,8 +166,7 @@ TEST_F(DownloadCenterTest, DlStartsTheRecoveryHdDownloadOfTheSelectionAndCloses)
   Open_Window_DownloadCenter();
   front.SelectComboItem(W, kRecoveryList, 0);
   Press(kDl);
-  EXPECT_EQ(calls, std::vector<std::string>{"dl (17G) High Sierra busy=1 status=" +
-                                            std::string(kDownloadStartedText)});
+  EXPECT_EQ(calls, std::vector<std::string>{"dl 0 status=" + std::string(kDownloadStartedText)});
   EXPECT_FALSE(front.open[W]);
   EXPECT_TRUE(front.windowEnabled[kMainWindow]);
 
@@ -204,7 +205,7 @@ TEST_F(DownloadCenterTest, OnlyExitAndDlCloseTheWindow) {
 }
 
 TEST_F(DownloadCenterTest, AMissingRecoveryHdSearchIsSaidSo) {
-  TheJobs().CheckRecoveryHD = nullptr;
+  TheJobs().StartCheckRecoveryHD = nullptr;
   Open_Window_DownloadCenter();
   Press(kUpdate);
   EXPECT_EQ(front.statusText, "Recovery HD search is not available in this build");

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/models/ui_event.h"
@@ -53,13 +52,12 @@ struct Jobs {
   // Download Center (window 2): open it, and its control events.
   std::function<void()> OpenDownloadCenter;
   std::function<void(const UiEvent&)> DownloadCenterEvent;
-  // Its Recovery HD side, filled by the catalog search's module. CheckRecoveryHD is
-  // CheckRecoveryHDThread(parameter), run on the window's worker, which holds the transfer record
-  // for it. DLAndExtractHFSImageFromRecoveryHD runs on a worker with the chosen entry of the
-  // Recovery HD list (name, URL) and takes the transfer record itself.
-  std::function<void(int)> CheckRecoveryHD;
-  std::function<void(const std::pair<std::string, std::string>&)>
-      DLAndExtractHFSImageFromRecoveryHD;
+  // Its Recovery HD side (list 31), filled by the macOS image jobs: the list's rows, the Update
+  // and DL starters (false when they did not start: another job runs, no such row) and Clear.
+  std::function<std::vector<std::string>()> RecoveryHDRows;
+  std::function<bool()> StartCheckRecoveryHD;
+  std::function<bool(int row)> StartDLAndExtractHFSImageFromRecoveryHD;
+  std::function<void()> ClearRecoveryHDList;
 
   // Clover distributions and the revision check.
   std::function<void(int)> CheckCloverLastRev;

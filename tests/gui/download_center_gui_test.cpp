@@ -13,6 +13,7 @@
 #include <QWindow>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -26,6 +27,7 @@
 #include "app/models/window_model.h"
 #include "app/settings.h"
 #include "app/workers.h"
+#include "datasets/mac_image_jobs.h"
 #include "gui/front_end.h"
 #include "modal_watchdog.h"
 #include "net/additional_dl.h"
@@ -66,22 +68,22 @@ class DownloadCenterGuiTest : public ::testing::Test {
     TheJobs() = Jobs{};
     Settings() = SettingsRecord{};
     Settings().CloverLocalRepository = dir_.string() + "/";
-    Settings().DownloadData = {{"(17G) High Sierra", "http://h/a/RecoveryHDUpdate.pkg"},
-                               {"(18A) Mojave", "http://h/b/RecoveryHDUpdate.pkg"}};
+    // The Recovery HD side is the real one, on packages and a catalog that this server lacks.
+    Settings().DownloadData = {{"(17G) High Sierra", server_.Url("/a/RecoveryHDUpdate.pkg")},
+                               {"(18A) Mojave", server_.Url("/b/RecoveryHDUpdate.pkg")}};
+    Settings().SummarySucatalogUrls = {
+        {"10.15 regular", server_.Url("/content/catalogs/others/index-10.15.merged-1.sucatalog")}};
     SetAdditionalDL(ParseAdditionalDLList(
         "[Slow]\nURL=" + server_.Url("/slow/s.bin") + "\nDescription=slowly\n", 1));
     ::setenv("FLASHWRIGHT_SITE_HOST", server_.Url("").c_str(), 1);
+    // The package job's work folder goes where no other program's is.
+    const char* tmp = std::getenv("TMPDIR");
+    oldTmp_ = tmp ? tmp : "";
+    ::setenv("TMPDIR", dir_.c_str(), 1);
     format_op_in_progress = 0;
     CancelMainThread = 0;
+    RegisterMacImageJobs();
     RegisterDownloadCenter();
-    TheJobs().CheckRecoveryHD = [this](int parameter) {
-      calls.push_back("check " + std::to_string(parameter));
-    };
-    TheJobs().DLAndExtractHFSImageFromRecoveryHD =
-        [this](const std::pair<std::string, std::string>& e) {
-          calls.push_back("dl " + e.first);
-          format_op_in_progress = 0;
-        };
     front_ = std::make_unique<QtFrontEnd>();
     front_->exitLoopOnQuit = false;
     front_->OpenMainWindow();
@@ -92,6 +94,11 @@ class DownloadCenterGuiTest : public ::testing::Test {
     front_.reset();
     server_.Stop();
     ::unsetenv("FLASHWRIGHT_SITE_HOST");
+    if (oldTmp_.empty()) {
+      ::unsetenv("TMPDIR");
+    } else {
+      ::setenv("TMPDIR", oldTmp_.c_str(), 1);
+    }
     TheJobs() = Jobs{};
     ClearAdditionalDL();
     format_op_in_progress = 0;
@@ -129,14 +136,25 @@ class DownloadCenterGuiTest : public ::testing::Test {
       fwtest::TestServer::SendAll(fd, out.data(), out.size());
       return;
     }
-    fwtest::Plan p;
-    p.size = 8 << 20;
-    p.dripMs = 1;
-    fwtest::TestServer::ServePlan(fd, req, p, &server_.stopping());
+    if (req.target.rfind("/slow/", 0) == 0) {
+      fwtest::Plan p;
+      p.size = 8 << 20;
+      p.dripMs = 1;
+      fwtest::TestServer::ServePlan(fd, req, p, &server_.stopping());
+      return;
+    }
+    const char* none = "HTTP/1.1 404 Not Found\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+    fwtest::TestServer::SendAll(fd, none, std::strlen(none));
+  }
+  // Whether the server was asked for `target`.
+  bool Asked(const std::string& target) {
+    for (const fwtest::Request& r : server_.Requests())
+      if (r.target == target) return true;
+    return false;
   }
 
   fs::path dir_;
-  std::vector<std::string> calls;
+  std::string oldTmp_;
   fwtest::TestServer server_{[this](int fd, const fwtest::Request& req, int) { Serve(fd, req); }};
   std::unique_ptr<QtFrontEnd> front_;
   std::unique_ptr<ModalWatchdog> watchdog_;
@@ -181,14 +199,18 @@ TEST_F(DownloadCenterGuiTest, OpensBesideTheDisabledMainWindowWithTheRecoveryHdS
   EXPECT_TRUE(main->isEnabled());
 }
 
-TEST_F(DownloadCenterGuiTest, ClearAndUpdateLeaveTheWindowOpen) {
+TEST_F(DownloadCenterGuiTest, UpdateAndClearLeaveTheWindowOpen) {
   OpenThroughMainWindow();
+  // The catalog search runs on its worker; with no catalog read it keeps the list.
+  Click(W, kUpdate);
+  JoinWorkersServingEvents();
+  EXPECT_TRUE(Asked("/content/catalogs/others/index-10.15.merged-1.sucatalog"));
+  ASSERT_NE(front_->Window(W), nullptr);
+  EXPECT_EQ(Items(kRecoveryList).size(), 2);
+  // Clear empties the list the settings file keeps.
   Click(W, kClear);
   EXPECT_TRUE(Items(kRecoveryList).isEmpty());
   EXPECT_TRUE(Settings().DownloadData.empty());
-  Click(W, kUpdate);
-  JoinWorkersServingEvents();
-  EXPECT_EQ(calls, std::vector<std::string>{"check 0"});
 
   // The package side's update fetches the maker's list into list 32 of the open window.
   Click(W, kPackageOption);
@@ -206,16 +228,21 @@ TEST_F(DownloadCenterGuiTest, DlClosesTheWindowAndStartsTheChosenWorker) {
   EXPECT_EQ(front_->Window(W), nullptr);
   EXPECT_TRUE(front_->Window(kMainWindow)->isEnabled());
   JoinWorkersServingEvents();
-  EXPECT_EQ(calls, std::vector<std::string>{"dl (17G) High Sierra"});
+  // The Recovery HD job fetched the chosen package (which this server lacks) and gave back the
+  // button.
+  EXPECT_TRUE(Asked("/a/RecoveryHDUpdate.pkg"));
+  EXPECT_FALSE(Asked("/b/RecoveryHDUpdate.pkg"));
+  EXPECT_EQ(Ctl<QPushButton>(kMainWindow, main_ctl::kDlCenter)->text(), "DL Center");
+  EXPECT_EQ(format_op_in_progress.load(), 0);
 
   // With nothing to choose from, DL starts nothing and still closes the window.
-  calls.clear();
+  const size_t asked = server_.Requests().size();
   Settings().DownloadData.clear();
   OpenThroughMainWindow();
   Click(W, kDl);
   JoinWorkersServingEvents();
   EXPECT_EQ(front_->Window(W), nullptr);
-  EXPECT_TRUE(calls.empty());
+  EXPECT_EQ(server_.Requests().size(), asked);
   EXPECT_EQ(format_op_in_progress.load(), 0);
 }
 
