@@ -1,36 +1,43 @@
 // The Download Center through its real widgets, headless (QT_QPA_PLATFORM=offscreen): opened by
 // the main window's "DL Center" button, its options, Clear, Update (the window stays), DL (the
-// window closes and the chosen worker starts), Exit, and "Cancel DL" on the main window while a
-// file comes in slowly from a server on 127.0.0.1.
+// window closes and the chosen worker starts), Exit, "Cancel DL" on the main window while a file
+// comes in slowly from a server on 127.0.0.1, and the window beside a Clover revision check that
+// holds the transfer record.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QComboBox>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QWindow>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "app/clock.h"
+#include "app/clover_wiring.h"
 #include "app/globals.h"
 #include "app/models/download_center.h"
 #include "app/models/jobs.h"
 #include "app/models/window_model.h"
 #include "app/settings.h"
+#include "app/startup.h"
 #include "app/workers.h"
 #include "datasets/mac_image_jobs.h"
 #include "gui/front_end.h"
 #include "modal_watchdog.h"
 #include "net/additional_dl.h"
+#include "net/additional_dl_get.h"
 #include "net/http_get.h"
 #include "offscreen_app.h"
 #include "tests/net/test_server.h"
@@ -41,6 +48,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace dlc_ctl;
 constexpr int W = kDownloadCenterWindow;
+constexpr const char* kReleasePage = "/CloverHackyColor/CloverBootloader/releases/";
 
 QApplication* App() { return OffscreenApp("fw_gui_download_center_tests"); }
 
@@ -90,10 +98,12 @@ class DownloadCenterGuiTest : public ::testing::Test {
   }
   void TearDown() override {
     CancelMainThread = 1;
+    releasePage_ = true;
     JoinWorkersServingEvents();
     front_.reset();
     server_.Stop();
     ::unsetenv("FLASHWRIGHT_SITE_HOST");
+    ::unsetenv("FLASHWRIGHT_CODE_HOST");
     if (oldTmp_.empty()) {
       ::unsetenv("TMPDIR");
     } else {
@@ -119,6 +129,15 @@ class DownloadCenterGuiTest : public ::testing::Test {
     Click(kMainWindow, main_ctl::kDlCenter);
     ASSERT_NE(front_->Window(W), nullptr);
   }
+  // Serves the UI thread until `done` holds (at most 30 s); whether it came to hold.
+  static bool Until(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+      QCoreApplication::processEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return done();
+  }
   QStringList Items(int control) {
     QStringList items;
     auto* c = Ctl<QComboBox>(W, control);
@@ -130,6 +149,17 @@ class DownloadCenterGuiTest : public ::testing::Test {
   void Serve(int fd, const fwtest::Request& req) {
     if (req.target == "/files/AdditionalDL/DLList.ini") {
       const std::string body = "[Fresh]\r\nURL=http://h/f.zip\r\nSize=47941\r\nDescription=new\r\n";
+      const std::string out =
+          "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) +
+          "\r\n\r\n" + body;
+      fwtest::TestServer::SendAll(fd, out.data(), out.size());
+      return;
+    }
+    if (req.target == kReleasePage) {
+      // The release page comes only when the test lets it, so the check holds the record.
+      while (!releasePage_ && !server_.stopping())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      const std::string body = "<a href=\"Clover_r5120.pkg\">Clover_r5120.pkg</a> Clover_r5119.pkg";
       const std::string out =
           "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) +
           "\r\n\r\n" + body;
@@ -155,6 +185,7 @@ class DownloadCenterGuiTest : public ::testing::Test {
 
   fs::path dir_;
   std::string oldTmp_;
+  std::atomic<bool> releasePage_{false};
   fwtest::TestServer server_{[this](int fd, const fwtest::Request& req, int) { Serve(fd, req); }};
   std::unique_ptr<QtFrontEnd> front_;
   std::unique_ptr<ModalWatchdog> watchdog_;
@@ -269,6 +300,51 @@ TEST_F(DownloadCenterGuiTest, CancelDlOnTheMainWindowStopsTheDownload) {
   EXPECT_FALSE(fs::exists(dir_ / "s.bin"));
   EXPECT_EQ(format_op_in_progress.load(), 0);
   EXPECT_EQ(CancelMainThread.load(), 0);
+}
+
+// A revision check started at start-up holds the one transfer record: Update (either side) and DL
+// are refused with a note that says why and ask no server anything; once the check has shown its
+// revision, the same Update runs.
+TEST_F(DownloadCenterGuiTest, UpdateAndDlWaitForTheRevisionCheckOfTheStartUp) {
+  ::setenv("FLASHWRIGHT_CODE_HOST", server_.Url("").c_str(), 1);
+  WireCloverJobs();
+  Hooks().checkCloverLastRev();
+  ASSERT_TRUE(Until([this] { return Asked(kReleasePage); }));
+  EXPECT_NE(flgNetThreadRunning.load(), 0);
+
+  OpenThroughMainWindow();
+  Click(W, kUpdate);
+  EXPECT_EQ(front_->StatusText(), kTransferBusyText);
+  Click(W, kPackageOption);
+  Click(W, kUpdate);
+  EXPECT_EQ(front_->StatusText(), kTransferBusyText);
+  ASSERT_NE(front_->Window(W), nullptr);
+  Ctl<QComboBox>(W, kPackageList)->setCurrentIndex(1);
+  Click(W, kDl);
+  EXPECT_EQ(front_->Window(W), nullptr);
+  EXPECT_EQ(front_->StatusText(), kTransferBusyText);
+  // The refusals started no worker (a join now would wait for the check itself).
+  EXPECT_EQ(server_.Requests().size(), 1u);
+  EXPECT_EQ(format_op_in_progress.load(), 0);
+  EXPECT_EQ(Ctl<QPushButton>(kMainWindow, main_ctl::kDlCenter)->text(), "DL Center");
+
+  releasePage_ = true;
+  ASSERT_TRUE(Until([] { return flgNetThreadRunning.load() == 0; }));
+  JoinWorkersServingEvents();
+  EXPECT_EQ(Settings().CloverLastRev, "5120");
+  QStringList titles;
+  for (QAction* a : front_->Window(kMainWindow)->findChild<QMenuBar*>()->actions())
+    titles << a->text();
+  EXPECT_TRUE(titles.contains(" Latest Clover: r5120")) << titles.join("|").toStdString();
+
+  OpenThroughMainWindow();
+  Click(W, kPackageOption);
+  Click(W, kUpdate);
+  JoinWorkersServingEvents();
+  EXPECT_TRUE(Asked(kDLListPath));
+  EXPECT_EQ(Items(kPackageList),
+            (QStringList{" -- ZOR Additional Downloads: ", "Fresh 46.8 KB: new"}));
+  Click(W, kExit);
 }
 
 }  // namespace
