@@ -145,25 +145,24 @@ class DownloadCenterGuiTest : public ::testing::Test {
     return items;
   }
 
-  // A pattern file that drips in at about 1 MB/s; the maker's list for an update.
+  static void SendPage(int fd, const std::string& body) {
+    const std::string out =
+        "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) +
+        "\r\n\r\n" + body;
+    fwtest::TestServer::SendAll(fd, out.data(), out.size());
+  }
+  // The maker's list for an update; a Clover release page; a pattern file that drips in at about
+  // 1 MB/s.
   void Serve(int fd, const fwtest::Request& req) {
     if (req.target == "/files/AdditionalDL/DLList.ini") {
-      const std::string body = "[Fresh]\r\nURL=http://h/f.zip\r\nSize=47941\r\nDescription=new\r\n";
-      const std::string out =
-          "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) +
-          "\r\n\r\n" + body;
-      fwtest::TestServer::SendAll(fd, out.data(), out.size());
+      SendPage(fd, "[Fresh]\r\nURL=http://h/f.zip\r\nSize=47941\r\nDescription=new\r\n");
       return;
     }
     if (req.target == kReleasePage) {
       // The release page comes only when the test lets it, so the check holds the record.
       while (!releasePage_ && !server_.stopping())
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      const std::string body = "<a href=\"Clover_r5120.pkg\">Clover_r5120.pkg</a> Clover_r5119.pkg";
-      const std::string out =
-          "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " + std::to_string(body.size()) +
-          "\r\n\r\n" + body;
-      fwtest::TestServer::SendAll(fd, out.data(), out.size());
+      SendPage(fd, "<a href=\"Clover_r5120.pkg\">Clover_r5120.pkg</a> Clover_r5119.pkg");
       return;
     }
     if (req.target.rfind("/slow/", 0) == 0) {
