@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/clover_wiring.h"
+#include "app/models/download_center.h"
 #include "app/models/jobs.h"
 #include "app/ui.h"
 #include "datasets/dataset_services.h"
@@ -23,6 +24,7 @@ void WireJobs() {
   RegisterImageJobs();
   RegisterMacImageJobs();
   WireCloverJobs();
+  RegisterDownloadCenter();
   Jobs& jobs = TheJobs();
   jobs.UpdateAllDrives = [] { UpdateAllDrives(); };
   jobs.DriveTreeRows = [] {

@@ -1,7 +1,7 @@
 // Fills the window job table with the program's jobs: the format job, backup and restore, the
 // disk inventory and its drive tree, safe removal, disk-image files, the HFS image jobs and the
-// catalog lists, HFS+ read support, the Clover revision check and local repository, and the
-// data-set services they use.
+// catalog lists, HFS+ read support, the Clover revision check and local repository, the
+// Download Center, and the data-set services they use.
 #pragma once
 
 namespace fw {

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "app/globals.h"
+#include "app/ini_text.h"
 #include "app/log.h"
 #include "platform/sysinfo.h"
 
@@ -24,68 +25,7 @@ const char* const kCatalogExample =
     "index-10.16seed-10.16-10.15-10.14-10.13-10.12-10.11-10.10-10.9-mountainlion-lion-"
     "snowleopard-leopard.merged-1.sucatalog";
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 bool Blank(char c) { return c == ' ' || c == '\t'; }
-
-// The file as groups of key = value pairs, in file order; names compare without case.
-struct IniText {
-  struct Group {
-    std::string upperName;
-    std::vector<std::pair<std::string, std::string>> pairs;
-  };
-  std::vector<Group> groups;
-
-  const Group* Find(const std::string& name) const {
-    std::string u = Upper(name);
-    for (const Group& g : groups)
-      if (g.upperName == u) return &g;
-    return nullptr;
-  }
-  // First occurrence wins when a key is repeated.
-  const std::string* Value(const std::string& group, const std::string& key) const {
-    const Group* g = Find(group);
-    if (!g) return nullptr;
-    std::string u = Upper(key);
-    for (const auto& [k, v] : g->pairs)
-      if (Upper(k) == u) return &v;
-    return nullptr;
-  }
-};
-
-IniText ParseIni(const std::string& text) {
-  IniText ini;
-  size_t pos = 0;
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
-  IniText::Group* current = nullptr;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    size_t b = pos, e = end;
-    pos = end + 1;
-    if (e > b && text[e - 1] == '\r') --e;
-    while (b < e && Blank(text[b])) ++b;
-    if (b >= e || text[b] == ';') continue;
-    if (text[b] == '[') {
-      size_t close = text.find(']', b + 1);
-      if (close == std::string::npos || close > e) close = e;
-      ini.groups.push_back({Upper(text.substr(b + 1, close - b - 1)), {}});
-      current = &ini.groups.back();
-      continue;
-    }
-    size_t eq = text.find('=', b);
-    if (eq == std::string::npos || eq >= e || !current) continue;
-    size_t ke = eq;
-    while (ke > b && Blank(text[ke - 1])) --ke;
-    size_t vb = eq + 1;
-    while (vb < e && Blank(text[vb])) ++vb;
-    current->pairs.emplace_back(text.substr(b, ke - b), text.substr(vb, e - vb));
-  }
-  return ini;
-}
 
 // The leading decimal number of `text` (0 without digits); false when it does not fit 64 bits.
 bool LeadingNumber(const std::string& text, int64_t& out) {

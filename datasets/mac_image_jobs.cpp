@@ -65,7 +65,12 @@ void ClearRecoveryHDList() {
 }
 
 void RegisterMacImageJobs() {
-  TheJobs().StartExtractHFSFromDMG = StartExtractHFSFromDMG;
+  Jobs& jobs = TheJobs();
+  jobs.StartExtractHFSFromDMG = StartExtractHFSFromDMG;
+  jobs.RecoveryHDRows = RecoveryHDRows;
+  jobs.StartCheckRecoveryHD = StartCheckRecoveryHD;
+  jobs.StartDLAndExtractHFSImageFromRecoveryHD = StartDLAndExtractHFSImageFromRecoveryHD;
+  jobs.ClearRecoveryHDList = ClearRecoveryHDList;
   RegisterSucatalogListHooks();
 }
 

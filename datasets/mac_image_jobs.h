@@ -28,7 +28,8 @@ bool StartDLAndExtractHFSImageFromRecoveryHD(int row);
 // The Clear command: empties the Recovery HD list (saved as empty at the next SaveSetting).
 void ClearRecoveryHDList();
 
-// Fills TheJobs().StartExtractHFSFromDMG and makes LoadSetting build the catalog lists.
+// Fills the job table's StartExtractHFSFromDMG and the Download Center's Recovery HD entries, and
+// makes LoadSetting build the catalog lists.
 void RegisterMacImageJobs();
 
 }  // namespace fw

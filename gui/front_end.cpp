@@ -195,8 +195,8 @@ void QtFrontEnd::OpenWindow(int window) {
       w->move(m.center().x() - model.width / 2, m.center().y() - model.height / 2);
     } else if (window == kAboutWindow) {
       w->move(desk.center().x() - model.width / 2, desk.center().y() - model.height / 2);
-    } else {
-      w->move(main_ ? main_->x() + 20 : 0, main_ ? main_->y() - 20 : 0);
+    } else if (window == kDownloadCenterWindow) {
+      DressDownloadCenter(w, main_);
     }
     w->show();
     w->activateWindow();

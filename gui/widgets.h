@@ -26,6 +26,8 @@ namespace fw::qt {
 QIcon Image(int index);
 // The About window's picture.
 QPixmap AboutPicture();
+// The Download Center's window flags, owner and place beside the main window `main`.
+void DressDownloadCenter(QWidget* window, QWidget* main);
 
 class StatusCanvas : public QWidget {
  public:

@@ -19,11 +19,6 @@ namespace {
 
 bool Busy() { return format_op_in_progress.load() == 1; }
 
-void NotAvailable(const std::string& what) {
-  FW_LOG_MAIN(what + " is not available in this build");
-  ShowNote(what + " is not available in this build", 0);
-}
-
 // Calls a starter of the job table, or says that the job is missing.
 template <typename F, typename... Args>
 void Run(const F& starter, const std::string& what, Args... args) {
@@ -48,6 +43,11 @@ void OpenLink(const std::string& url) {
 }
 
 }  // namespace
+
+void NotAvailable(const std::string& what) {
+  FW_LOG_MAIN(what + " is not available in this build");
+  ShowNote(what + " is not available in this build", 0);
+}
 
 void RefreshDriveTree() {
   Run(TheJobs().UpdateAllDrives, "Disk inventory");

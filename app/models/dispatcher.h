@@ -37,6 +37,9 @@ void OpenAboutWindow();
 // UpdateAllDrives, then the tree is redrawn from the inventory.
 void RefreshDriveTree();
 
+// Logs and shows in the status line that a job of the table is missing from this build.
+void NotAvailable(const std::string& what);
+
 // "8G", "512M", "64 MiB", "1000000000": the size of a new disk image in bytes, rounded up to
 // whole 512-byte sectors; -1 for text that is no size or under 1 MiB or over 16 TiB.
 int64_t ParseNewImageSize(const std::string& text);

@@ -52,6 +52,12 @@ struct Jobs {
   // Download Center (window 2): open it, and its control events.
   std::function<void()> OpenDownloadCenter;
   std::function<void(const UiEvent&)> DownloadCenterEvent;
+  // Its Recovery HD side (list 31), filled by the macOS image jobs: the list's rows, the Update
+  // and DL starters (false when they did not start: another job runs, no such row) and Clear.
+  std::function<std::vector<std::string>()> RecoveryHDRows;
+  std::function<bool()> StartCheckRecoveryHD;
+  std::function<bool(int row)> StartDLAndExtractHFSImageFromRecoveryHD;
+  std::function<void()> ClearRecoveryHDList;
 
   // Clover distributions and the revision check.
   std::function<void(int)> CheckCloverLastRev;

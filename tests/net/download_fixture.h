@@ -1,9 +1,11 @@
 // Shared set-up of the download tests: pauses off, a Ui that records the status line, a fresh
-// transfer record and a scratch folder.
+// transfer record and a scratch folder; and a helper that runs the command-line program.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -18,6 +20,17 @@
 #include "tests/net/test_server.h"
 
 namespace fwtest {
+
+// Runs a shell command; its exit status, with what it wrote to stdout appended to *output.
+inline int RunCapture(const std::string& command, std::string* output) {
+  FILE* f = popen(command.c_str(), "r");
+  if (!f) return -1;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) output->append(buf, n);
+  const int status = pclose(f);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 class RecordingUi final : public fw::QuietUi {
  public:

@@ -542,12 +542,7 @@ TEST_F(DownloadTest, CliDownloadCommand) {
     return p;
   }));
   auto run = [&](const std::string& args, std::string* output) {
-    const std::string cmd = "'" + cli + "' --no-pauses download " + args + " 2>&1";
-    FILE* f = popen(cmd.c_str(), "r");
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) output->append(buf, n);
-    return WEXITSTATUS(pclose(f));
+    return RunCapture("'" + cli + "' --no-pauses download " + args + " 2>&1", output);
   };
   std::string out;
   EXPECT_EQ(run(server.Url("/file.bin") + " --output '" + Target() + "'", &out), 0) << out;
