@@ -75,32 +75,43 @@ bool ReadExpected(const std::string& zip, bool volume, std::vector<Expected>* fi
   return rc == ARCHIVE_EOF;
 }
 
-// Reads a file of the target whole; false when it is missing or cannot be read.
-using ReadBack = std::function<bool(const std::string& rel, std::string* contents)>;
+// What a file holds: its CRC-32 and size.
+struct Summary {
+  uint32_t crc = Crc(0, nullptr, 0);
+  int64_t size = 0;
+  void Add(const void* data, size_t length) {
+    crc = Crc(crc, data, length);
+    size += static_cast<int64_t>(length);
+  }
+};
+// Reads a file of the target piece by piece into *summary; false when it is missing or cannot be
+// read.
+using ReadBack = std::function<bool(const std::string& rel, Summary* summary)>;
 
 ReadBack OpenTarget(const std::string& path) {
   if (IsVolumeRoot(path)) {
     const DataSetServices& s = TheDataSetServices();
     const auto& open = s.openVolumeFromStorage ? s.openVolumeFromStorage : s.openVolume;
     std::shared_ptr<VolumeFiles> files = open ? open(path.substr(0, 2)) : nullptr;
-    std::string below = path.substr(2);
-    while (!below.empty() && (below.front() == '\\' || below.front() == '/')) below.erase(0, 1);
-    const std::string base = SafeEntryPath(below);
-    if (!files || (base.empty() && !below.empty())) return nullptr;
-    return [files, base](const std::string& rel, std::string* contents) {
-      return files->ReadFile(base.empty() ? rel : base + "/" + rel, *contents);
+    std::string base;
+    if (!files || !VolumeFolderOf(path, &base)) return nullptr;
+    return [files, base](const std::string& rel, Summary* summary) {
+      return files->ReadFileInPieces(base.empty() ? rel : base + "/" + rel,
+                                     [summary](const void* data, size_t length) {
+                                       summary->Add(data, length);
+                                       return true;
+                                     });
     };
   }
   const fs::path root(path);
-  return [root](const std::string& rel, std::string* contents) {
+  return [root](const std::string& rel, Summary* summary) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen((root / rel).c_str(), "rb"),
                                                       std::fclose);
     if (!f) return false;
-    contents->clear();
     std::vector<char> block(kBlock);
     size_t n;
     while ((n = std::fread(block.data(), 1, block.size(), f.get())) > 0)
-      contents->append(block.data(), n);
+      summary->Add(block.data(), n);
     return std::ferror(f.get()) == 0;
   };
 }
@@ -136,23 +147,22 @@ int32_t VerifyDataZip(const void* Buffer, int64_t BufferLength, std::string Path
     FW_LOGP(kProc, "VerifyDataZip: Can't open " + PathToExtract);
     return 0;
   }
-  std::string contents;
   for (const Expected& e : files) {
     if (FormatStatus.load() == 1) {
       FW_LOGP(kProc, "VerifyDataZip: Cancel(FormatStatus=#True)");
       return 0;
     }
     std::string problem;
+    Summary got;
     if (!e.readable) {
       problem = "the zip entry cannot be read whole";
-    } else if (!read(e.rel, &contents)) {
+    } else if (!read(e.rel, &got)) {
       problem = "missing or unreadable";
-    } else if (static_cast<int64_t>(contents.size()) != e.size) {
-      problem = "size " + std::to_string(contents.size()) + ", the zip's " + std::to_string(e.size);
-    } else if (const uint32_t crc = Crc(Crc(0, nullptr, 0), contents.data(), contents.size());
-               crc != e.crc) {
+    } else if (got.size != e.size) {
+      problem = "size " + std::to_string(got.size) + ", the zip's " + std::to_string(e.size);
+    } else if (got.crc != e.crc) {
       char text[64];
-      std::snprintf(text, sizeof text, "CRC-32 %08X, the zip's %08X", crc, e.crc);
+      std::snprintf(text, sizeof text, "CRC-32 %08X, the zip's %08X", got.crc, e.crc);
       problem = text;
     }
     if (!problem.empty()) {
