@@ -17,7 +17,8 @@ write to the device), and the job once more with its read-back check of the data
 and the largest of the pipeline's commands (each command's rusage from wait4, which covers the
 command's own children too).
 
-usage: format_bench.py --cli PATH [--work DIR] [--runs N (5)] [--sizes 1G,64G] [--keep]
+usage: format_bench.py --cli PATH [--work DIR] [--runs N (5)] [--sizes 1G,64G] [--loop-only]
+                       [--keep]
 """
 import argparse
 import os
@@ -330,6 +331,8 @@ def main():
     ap.add_argument("--work", help="work folder (default: a new folder under /tmp)")
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--sizes", default="1G,64G")
+    ap.add_argument("--loop-only", action="store_true",
+                    help="only the rows on a loop device (first size)")
     ap.add_argument("--keep", action="store_true", help="keep the work folder")
     args = ap.parse_args()
     args.cli = os.path.abspath(args.cli)
@@ -354,7 +357,7 @@ def main():
         sizes.append(int(s[:-1]) * GIB if s.upper().endswith("G") else int(s))
     rows = []
     try:
-        for size in sizes:
+        for size in [] if args.loop_only else sizes:
             for fs in ["FAT32", "exFAT"]:
                 # (two partitions, data set, full format); a full format writes the whole
                 # partition, so it runs on the small images only.
@@ -372,26 +375,29 @@ def main():
             for verify in (False, True):
                 rows.append(bench_case(args, work, sizes[0], "FAT32", True, zip_path, zip_files,
                                        False, loop=True, verify=verify))
-                print_row(rows[-1])
+                print_row(rows[-1], header=len(rows) == 1)
+        elif args.loop_only:
+            sys.exit("--loop-only needs root and losetup")
     finally:
         for name in ("job.img", "tools.img"):
             if os.path.exists(os.path.join(work, name)):
                 os.remove(os.path.join(work, name))
         if not args.keep and not args.work:
             shutil.rmtree(work, ignore_errors=True)
-    print()
-    print("the data set alone (time with it minus time without it):")
-    for r in rows:
-        if not r["data"] or r["loop"]:
-            continue
-        base = next(b for b in rows if not b["data"] and not b["full"] and not b["loop"] and
-                    (b["size"], b["fs"], b["two"]) == (r["size"], r["fs"], r["two"]))
-        case = f"{r['size'] // GIB} GiB {r['fs']} {'two' if r['two'] else 'one'}"
-        line = f"  {case:<22} job {r['ours'] - base['ours']:7.3f} s"
-        if r["fs"] != "exFAT" and r["ref"] is not None and base["ref"] is not None:
-            job, tools = r["ours"] - base["ours"], r["ref"] - base["ref"]
-            line += f"  unzip+mcopy {tools:7.3f} s  ratio {job / tools if tools else 0:5.2f}x"
-        print(line)
+    if not args.loop_only:
+        print()
+        print("the data set alone (time with it minus time without it):")
+        for r in rows:
+            if not r["data"] or r["loop"]:
+                continue
+            base = next(b for b in rows if not b["data"] and not b["full"] and not b["loop"] and
+                        (b["size"], b["fs"], b["two"]) == (r["size"], r["fs"], r["two"]))
+            case = f"{r['size'] // GIB} GiB {r['fs']} {'two' if r['two'] else 'one'}"
+            line = f"  {case:<22} job {r['ours'] - base['ours']:7.3f} s"
+            if r["fs"] != "exFAT" and r["ref"] is not None and base["ref"] is not None:
+                job, tools = r["ours"] - base["ours"], r["ref"] - base["ref"]
+                line += f"  unzip+mcopy {tools:7.3f} s  ratio {job / tools if tools else 0:5.2f}x"
+            print(line)
     print()
     print(f"data set: {zip_mb:.1f} MB zip of about 50 MiB of files; layout 'two' = boot partition "
           f"of {BOOT_MB} MiB at sector 2048 then the rest unformatted, 'one' = one partition on "
