@@ -11,6 +11,6 @@ int BackupCommand(const GlobalOptions& options, const std::vector<std::string>& 
 
 }  // namespace
 
-FW_CLI_COMMAND("backup", "backup [--disk N] --partition K --output FILE", BackupCommand);
+FW_CLI_COMMAND("backup", "backup [--disk N] --partition K --output FILE [--verify]", BackupCommand);
 
 }  // namespace fw::cli

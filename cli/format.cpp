@@ -53,9 +53,14 @@ int FormatCommand(const GlobalOptions& options, const std::vector<std::string>& 
   RunOnlySettings runOnly;
   CloverChoice& clover = TheCloverChoice();
   int64_t diskNumber = -1;
+  FormatJobOptions jobOptions;
 
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (a == "--verify") {
+      jobOptions.verifyDataSet = true;
+      continue;
+    }
     if (i + 1 >= args.size()) return Fail(kExitUsage, a + " needs a value (see --help)");
     const std::string& v = args[++i];
     int64_t n = 0;
@@ -110,7 +115,7 @@ int FormatCommand(const GlobalOptions& options, const std::vector<std::string>& 
   if (SetCurrentDisk(static_cast<int32_t>(diskNumber), -1) == 0)
     return Fail(kExitFailure, "no disk " + std::to_string(diskNumber) + " is offered");
 
-  FormatThread(FormatInstallDataArgument(s));
+  FormatThread(FormatInstallDataArgument(s), jobOptions);
   runOnly.jobRan = true;
 
   const FormatOutcome& outcome = LastFormatOutcome();
@@ -124,7 +129,8 @@ FW_CLI_COMMAND("format",
                "format [--disk N] [--boot-records Clover|Windows|FreeDos|Not_Format] "
                "[--file-system FAT32|FAT32-LBA|exFAT|NTFS|UDF] [--align 63|2048|4096|8192] "
                "[--multi-partitions 0|1] [--boot-size MB] [--label TEXT] [--quick-format 0|1] "
-               "[--data-set Local|DL|Not_Install] [--clover-rev N] [--local-distr FILE]",
+               "[--data-set Local|DL|Not_Install] [--clover-rev N] [--local-distr FILE] "
+               "[--verify]",
                FormatCommand);
 
 }  // namespace fw::cli

@@ -78,8 +78,13 @@ int RunImageJobCommand(ImageJobKind kind, const GlobalOptions& options,
   long diskNumber = -1;
   long partition = -1;
   std::string file;
+  ImageJobOptions jobOptions;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (a == "--verify") {
+      jobOptions.verify = true;
+      continue;
+    }
     if (i + 1 >= args.size()) return Fail(kExitUsage, a + " needs a value (see --help)");
     const std::string& v = args[++i];
     if (a == "--disk") {
@@ -109,11 +114,14 @@ int RunImageJobCommand(ImageJobKind kind, const GlobalOptions& options,
   Ui* previous = &TheUi();
   SetUi(&ui);
   auto oldHandler = std::signal(SIGINT, OnImageJobInterrupt);
-  const ImageJobOutcome outcome = backup ? RunBackUp() : RunRecover();
+  const ImageJobOutcome outcome = backup ? RunBackUp(jobOptions) : RunRecover(jobOptions);
   std::signal(SIGINT, oldHandler);
   SetUi(previous);
   if (outcome.cancelled) return Fail(kExitFailure, command + " cancelled");
   if (!outcome.copied) return Fail(kExitFailure, command + " failed");
+  // The status lines said what the check found ("Verify Error: first difference at byte N").
+  if (jobOptions.verify && !outcome.verified)
+    return Fail(kExitFailure, command + ": what was written does not read back the same");
   return kExitOk;
 }
 

@@ -12,10 +12,11 @@ namespace fw::cli {
 
 enum class ImageJobKind { kBackup, kRestore };
 
-// Runs `backup [--disk N] --partition K --output FILE` or
-// `restore [--disk N] --partition K --input FILE`. Exit 0 only when every byte was copied (and,
-// for a restore, the partition entry rewritten); 1 when the job failed or was cancelled (Ctrl-C);
-// 2 for usage errors.
+// Runs `backup [--disk N] --partition K --output FILE [--verify]` or
+// `restore [--disk N] --partition K --input FILE [--verify]`. Exit 0 only when every byte was
+// copied (and, for a restore, the partition entry rewritten) and, with --verify, the written side
+// read back the same as its source; 1 when the job failed, was cancelled (Ctrl-C) or the check
+// found a difference; 2 for usage errors.
 int RunImageJobCommand(ImageJobKind kind, const GlobalOptions& options,
                        const std::vector<std::string>& args);
 

@@ -11,6 +11,7 @@ int RestoreCommand(const GlobalOptions& options, const std::vector<std::string>&
 
 }  // namespace
 
-FW_CLI_COMMAND("restore", "restore [--disk N] --partition K --input FILE", RestoreCommand);
+FW_CLI_COMMAND("restore", "restore [--disk N] --partition K --input FILE [--verify]",
+               RestoreCommand);
 
 }  // namespace fw::cli

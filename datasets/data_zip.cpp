@@ -1,10 +1,6 @@
 #include "datasets/data_zip.h"
 
-#include <archive.h>
-#include <archive_entry.h>
-
 #include <atomic>
-#include <clocale>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +15,7 @@
 #include "app/ui.h"
 #include "datasets/dataset_services.h"
 #include "datasets/packed_items.h"
+#include "datasets/zip_reading.h"
 
 namespace fs = std::filesystem;
 
@@ -28,17 +25,6 @@ namespace {
 constexpr size_t kBlock = 256 * 1024;
 // Largest "boot" file TestDataZip copies out to read its revision (the real one is ~0.5 MB).
 constexpr int64_t kMaxBootFileSize = 64 * 1024 * 1024;
-
-using ArchivePtr = std::unique_ptr<archive, int (*)(archive*)>;
-
-ArchivePtr OpenZip(const std::string& path) {
-  ArchivePtr a(archive_read_new(), archive_read_free);
-  if (!a) return ArchivePtr(nullptr, archive_read_free);
-  archive_read_support_format_zip_seekable(a.get());
-  if (archive_read_open_filename(a.get(), path.c_str(), 64 * 1024) != ARCHIVE_OK)
-    return ArchivePtr(nullptr, archive_read_free);
-  return a;
-}
 
 // Where the entries go: a host folder or a volume's files.
 class Destination {
@@ -158,11 +144,8 @@ std::unique_ptr<Destination> OpenDestination(const std::string& path) {
                      ? TheDataSetServices().openVolume(path.substr(0, 2))
                      : nullptr;
     if (!files) return nullptr;
-    // The folder below the root must itself stay on the volume.
-    std::string below = path.substr(2);
-    while (!below.empty() && (below.front() == '\\' || below.front() == '/')) below.erase(0, 1);
-    const std::string base = SafeEntryPath(below);
-    if (base.empty() && !below.empty()) return nullptr;
+    std::string base;
+    if (!VolumeFolderOf(path, &base)) return nullptr;
     return std::make_unique<VolumeDestination>(files, base);
   }
   std::error_code ec;
@@ -173,45 +156,20 @@ std::unique_ptr<Destination> OpenDestination(const std::string& path) {
 
 bool CancelRequested() { return FormatStatus.load() == 1; }
 
-// Entry names reach the program in UTF-8 whatever the process's locale: the zip reader converts
-// names to the character set of the thread's locale, and in the "C" locale a name outside ASCII
-// would fail to convert and be lost. The guard switches this thread to C.UTF-8 while it lives.
-class Utf8NamesOnThisThread {
- public:
-  Utf8NamesOnThisThread() {
-    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
-    if (utf8 != locale_t(0)) previous_ = uselocale(utf8);
-  }
-  ~Utf8NamesOnThisThread() {
-    if (previous_ != locale_t(0)) uselocale(previous_);
-  }
-  Utf8NamesOnThisThread(const Utf8NamesOnThisThread&) = delete;
-  Utf8NamesOnThisThread& operator=(const Utf8NamesOnThisThread&) = delete;
-
- private:
-  locale_t previous_ = locale_t(0);
-};
-
-// The next entry's header. A warning (a name that the locale cannot show, for one) still gives
-// a usable entry.
-int NextHeader(archive* a, archive_entry** entry) {
-  const int rc = archive_read_next_header(a, entry);
-  return rc == ARCHIVE_WARN ? ARCHIVE_OK : rc;
-}
-
-// The entry's name in UTF-8, as the volumes and the log take it; "" when it has none.
-std::string EntryName(archive_entry* entry) {
-  const char* name = archive_entry_pathname_utf8(entry);
-  if (name == nullptr) name = archive_entry_pathname(entry);
-  return name ? name : "";
-}
-
 }  // namespace
 
 bool IsVolumeRoot(const std::string& path) {
   return path.size() >= 2 && path[1] == ':' &&
          ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
          (path.size() == 2 || path[2] == '\\' || path[2] == '/');
+}
+
+bool VolumeFolderOf(const std::string& volumeTarget, std::string* folder) {
+  // The folder below the root must itself stay on the volume.
+  std::string below = volumeTarget.substr(2);
+  while (!below.empty() && (below.front() == '\\' || below.front() == '/')) below.erase(0, 1);
+  *folder = SafeEntryPath(below);
+  return !folder->empty() || below.empty();
 }
 
 std::string SafeEntryPath(const std::string& entryName) {

@@ -44,6 +44,10 @@ std::string NotWrittenText(const ExtractTally& tally);
 // backslashes taken as separators), or "" when the name must not be extracted.
 std::string SafeEntryPath(const std::string& entryName);
 
+// The folder below the root of a volume target, in the safe form ("E:\EFI" → "EFI", "E:" → "");
+// false when it would leave the volume.
+bool VolumeFolderOf(const std::string& volumeTarget, std::string* folder);
+
 // True for a volume target of ExtractDataZip: a drive letter and ":", alone or followed by a
 // folder ("E:", "e:\EFI", "E:/EFI").
 bool IsVolumeRoot(const std::string& path);

@@ -24,7 +24,8 @@ struct OpenVolume {
 
 }  // namespace
 
-std::shared_ptr<VolumeFiles> OpenDriveVolume(const std::string& letter, bool forWrite) {
+std::shared_ptr<VolumeFiles> OpenDriveVolume(const std::string& letter, bool forWrite,
+                                             bool fromStorage) {
   auto opened = std::make_shared<OpenVolume>();
   // The files are written past any file system driver: the disk is claimed first, so a volume
   // that the system has mounted (or another program holds) is refused rather than changed behind
@@ -33,13 +34,14 @@ std::shared_ptr<VolumeFiles> OpenDriveVolume(const std::string& letter, bool for
   if (opened->handle == kInvalidHandle) return nullptr;
   BlockDevice* device = DeviceForHandle(opened->handle);
   if (device == nullptr) return nullptr;
+  if (fromStorage && !device->DropCached(0, device->SizeBytes())) return nullptr;
   opened->files = OpenVolumeFiles(*device);
   if (!opened->files) return nullptr;
   VolumeFiles* files = opened->files.get();
   return std::shared_ptr<VolumeFiles>(std::move(opened), files);
 }
 #else
-std::shared_ptr<VolumeFiles> OpenDriveVolume(const std::string&, bool) {
+std::shared_ptr<VolumeFiles> OpenDriveVolume(const std::string&, bool, bool) {
   return nullptr;  // raw access is not part of this build: volume roots fail to open
 }
 #endif
@@ -51,6 +53,9 @@ void InstallSystemDataSetServices() {
   s.createTempFileName = [](const std::string& folder) { return CreateTempFileName(folder); };
   s.tempFolder = [] { return TempFolder(); };
   s.openVolume = [](const std::string& letter) { return OpenDriveVolume(letter, true); };
+  s.openVolumeFromStorage = [](const std::string& letter) {
+    return OpenDriveVolume(letter, /*forWrite=*/false, /*fromStorage=*/true);
+  };
 }
 
 }  // namespace fw

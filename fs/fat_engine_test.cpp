@@ -125,6 +125,36 @@ TEST_P(EngineTest, FilesAndFoldersSurviveReopening) {
   EXPECT_FALSE(v->ReadFile("EFI/CLOVER", got));  // a folder is no file
 }
 
+TEST_P(EngineTest, LargeFilesReadInPiecesOfAtMostEightMebibytes) {
+  auto v = Open();
+  ASSERT_TRUE(v);
+  // More than one run of 8 MiB, and a file written in two parts so its clusters are not all
+  // neighbours.
+  const std::string big = Pattern(17 * kMiB + 4321, 3);
+  ASSERT_TRUE(Put(*v, "big.bin", big.substr(0, 5 * kMiB)));
+  ASSERT_TRUE(Put(*v, "between.bin", Pattern(70000, 4)));
+  {
+    auto w = v->CreateFile("big.bin", 0);
+    ASSERT_TRUE(w && w->Write(big.data(), big.size()) && w->Close());
+  }
+  std::string got;
+  size_t pieces = 0, largest = 0;
+  ASSERT_TRUE(v->ReadFileInPieces("BIG.BIN", [&](const void* data, size_t length) {
+    got.append(static_cast<const char*>(data), length);
+    ++pieces;
+    largest = std::max(largest, length);
+    return true;
+  }));
+  EXPECT_TRUE(got == big);
+  EXPECT_GE(pieces, 3u);
+  EXPECT_LE(largest, 8 * kMiB);
+  // The reader may stop it.
+  pieces = 0;
+  EXPECT_FALSE(v->ReadFileInPieces("big.bin", [&](const void*, size_t) { return ++pieces < 2; }));
+  EXPECT_EQ(pieces, 2u);
+  EXPECT_FALSE(v->ReadFileInPieces("missing.bin", [](const void*, size_t) { return true; }));
+}
+
 TEST_P(EngineTest, RefusesBadNamesAndFullVolumes) {
   auto v = Open();
   ASSERT_TRUE(v);

@@ -107,6 +107,8 @@ class Engine final : public VolumeFiles {
   bool SetHidden(const std::string& path, bool hidden) override;
   bool Exists(const std::string& path) override;
   bool ReadFile(const std::string& path, std::string& contents) override;
+  bool ReadFileInPieces(const std::string& path,
+                        const std::function<bool(const void*, size_t)>& piece) override;
   bool ListDirectory(const std::string& path, std::vector<VolumeEntry>& entries) override;
   bool Flush() override;
 

@@ -113,6 +113,16 @@ bool Engine::Exists(const std::string& path) {
 
 bool Engine::ReadFile(const std::string& path, std::string& contents) {
   contents.clear();
+  const bool read = ReadFileInPieces(path, [&contents](const void* data, size_t length) {
+    contents.append(static_cast<const char*>(data), length);
+    return true;
+  });
+  if (!read) contents.clear();
+  return read;
+}
+
+bool Engine::ReadFileInPieces(const std::string& path,
+                              const std::function<bool(const void*, size_t)>& piece) {
   const auto parts = SplitPath(path);
   if (parts.empty()) return false;
   Dir* d = WalkDirs(parts, parts.size() - 1);
@@ -122,20 +132,27 @@ bool Engine::ReadFile(const std::string& path, std::string& contents) {
   if (!e || (e->attr & kAttrDirectory)) return false;
   std::vector<uint32_t> cl;
   if (!FileClusters(*e, cl)) return false;
-  contents.resize(static_cast<size_t>(e->size));
-  const size_t valid = static_cast<size_t>(e->validSize);
-  for (size_t i = 0; i < cl.size();) {
+  // Runs of neighbouring clusters are read at once, up to 8 MiB (or one cluster when larger).
+  const size_t runBytes = std::max<size_t>(8 * kWriteBatch / clusterBytes_, 1) * clusterBytes_;
+  std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(e->size, runBytes)));
+  const uint64_t valid = e->validSize;
+  uint64_t done = 0;
+  for (size_t i = 0; i < cl.size() && done < valid;) {
     size_t j = i + 1;
-    while (j < cl.size() && cl[j] == cl[j - 1] + 1 && (j - i) * clusterBytes_ < 8 * kWriteBatch)
-      ++j;
-    const size_t from = i * clusterBytes_;
-    if (from >= valid) break;
-    const size_t len = std::min<size_t>((j - i) * clusterBytes_, valid - from);
-    if (!ReadBytes(ClusterOffset(cl[i]), contents.data() + from, len)) {
-      contents.clear();
+    while (j < cl.size() && cl[j] == cl[j - 1] + 1 && (j - i + 1) * clusterBytes_ <= runBytes) ++j;
+    const auto length =
+        static_cast<size_t>(std::min<uint64_t>((j - i) * clusterBytes_, valid - done));
+    if (!ReadBytes(ClusterOffset(cl[i]), buffer.data(), length) || !piece(buffer.data(), length))
       return false;
-    }
+    done += length;
     i = j;
+  }
+  // An exFAT file's bytes past its valid length read as zeros.
+  std::fill(buffer.begin(), buffer.end(), '\0');
+  while (done < e->size) {
+    const auto length = static_cast<size_t>(std::min<uint64_t>(buffer.size(), e->size - done));
+    if (!piece(buffer.data(), length)) return false;
+    done += length;
   }
   return true;
 }

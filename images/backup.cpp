@@ -11,6 +11,7 @@
 #include "disk/disk_record.h"
 #include "images/image_jobs.h"
 #include "images/image_transfer.h"
+#include "images/image_verify.h"
 #include "platform/image_file.h"
 
 namespace fw {
@@ -44,7 +45,7 @@ bool ImagePathAccepted(const std::string& path, const BlockDevice& disk, bool ba
   return false;
 }
 
-ImageJobOutcome RunBackUp() {
+ImageJobOutcome RunBackUp(const ImageJobOptions& options) {
   static constexpr const char* kProc = "BackUp";
   ImageJobDisk& disk = TheImageJobDisk();
   Ui& ui = TheUi();
@@ -124,7 +125,7 @@ ImageJobOutcome RunBackUp() {
     ProgressThrottle throttle(timer.frequency);
     TransferSides sides;
     sides.read = [&](int64_t offset, void* buffer, size_t length, int* err) {
-      const int64_t n = source->ReadAt(static_cast<uint64_t>(start + offset), buffer, length);
+      const int64_t n = source->StreamReadAt(static_cast<uint64_t>(start + offset), buffer, length);
       *err = n < 0 ? source->LastError() : 0;
       return n;
     };
@@ -185,6 +186,9 @@ ImageJobOutcome RunBackUp() {
     ShowStatus(TransferClosingText(st.totalRead, entry.PartitionLength, st.totalRead,
                                    st.totalWritten, st.elapsedTicks, timer.frequency),
                0);
+    if (options.verify && copy.end == TransferEnd::kCompleted)
+      outcome.verified = VerifyImageCopy(kProc, *source, start, *file, total, CopySide::kImageFile,
+                                         st) == VerifyEnd::kSame;
     outcome.result = 1;
     outcome.cancelled = copy.end == TransferEnd::kCancelled;
     outcome.copied = copy.end == TransferEnd::kCompleted;

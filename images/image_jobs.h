@@ -54,14 +54,21 @@ void SetImageJobDiskForTesting(ImageJobDisk* disk);
 // How a run ended, for callers that care (the CLI's exit status).
 struct ImageJobOutcome {
   int result = 0;          // the worker's 1 / 0
-  bool cancelled = false;  // the user cancelled the copy
+  bool cancelled = false;  // the user cancelled the copy (or its verification)
   bool copied = false;     // every byte was copied (and, for a restore, the MBR entry rewritten)
+  bool verified = false;   // asked for: the written side read back the same as its source
+};
+
+struct ImageJobOptions {
+  // After a complete copy, read the written side back and compare it with the source
+  // (images/image_verify.h).
+  bool verify = false;
 };
 
 int BackUp(int parameter);
 int Recover(int parameter);
-ImageJobOutcome RunBackUp();
-ImageJobOutcome RunRecover();
+ImageJobOutcome RunBackUp(const ImageJobOptions& options = {});
+ImageJobOutcome RunRecover(const ImageJobOptions& options = {});
 
 // Starters for the job table: each starts its worker on a detached thread unless a disk job runs.
 void StartBackUp(int parameter);

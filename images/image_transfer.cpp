@@ -1,13 +1,9 @@
 #include "images/image_transfer.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <cstdlib>
-#include <mutex>
-#include <new>
-#include <thread>
 
 #include "app/text.h"
+#include "images/chunk_reader.h"
 #include "platform/image_file.h"
 
 namespace fw {
@@ -41,18 +37,6 @@ std::string SizesAndSpeed(int64_t done, int64_t total, int64_t totalRead, int64_
   return FormatSizeText(done, 0) + "/" + FormatSizeText(total, 0) + " " +
          FormatSizeText(Speed(totalRead, totalWritten, elapsed, frequency), 1) + "/s ";
 }
-
-// A 16 MiB buffer aligned for direct device transfers.
-struct AlignedBuffer {
-  explicit AlignedBuffer(size_t bytes) {
-    const size_t rounded = (bytes + 4095) / 4096 * 4096;
-    data = static_cast<char*>(std::aligned_alloc(4096, rounded ? rounded : 4096));
-  }
-  ~AlignedBuffer() { std::free(data); }
-  AlignedBuffer(const AlignedBuffer&) = delete;
-  AlignedBuffer& operator=(const AlignedBuffer&) = delete;
-  char* data = nullptr;
-};
 
 struct WrittenRange {
   int64_t offset = 0;
@@ -114,102 +98,45 @@ TransferResult RunTransfer(int64_t total, const TransferSides& sides, int64_t ch
   result.state.startTicks = timer.now();
   if (total <= 0) return result;
   if (chunkSize <= 0) chunkSize = kImageChunkSize;
-  const size_t bufferBytes = static_cast<size_t>(total < chunkSize ? total : chunkSize);
-  AlignedBuffer first(bufferBytes), second(bufferBytes);
-  if (!first.data || !second.data) {
+  ChunkReader reader(total, chunkSize, 2, sides.read);
+  if (!reader.ok()) {
     result.end = TransferEnd::kNoMemory;
     return result;
   }
 
-  struct Slot {
-    char* data = nullptr;
-    int64_t offset = 0;
-    size_t length = 0;
-    int64_t got = 0;
-    int error = 0;
-    bool full = false;
-  };
-  Slot slots[2];
-  slots[0].data = first.data;
-  slots[1].data = second.data;
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool stop = false;
-
-  std::thread reader([&] {
-    int64_t offset = 0;
-    for (int index = 0; offset < total; index ^= 1) {
-      Slot& slot = slots[index];
-      {
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [&] { return stop || !slot.full; });
-        if (stop) return;
-      }
-      const int64_t left = total - offset;
-      const size_t length = static_cast<size_t>(left < chunkSize ? left : chunkSize);
-      int error = 0;
-      const int64_t got = sides.read(offset, slot.data, length, &error);
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        slot.offset = offset;
-        slot.length = length;
-        slot.got = got;
-        slot.error = error;
-        slot.full = true;
-      }
-      changed.notify_all();
-      if (got != static_cast<int64_t>(length)) return;  // the writer reports it
-      offset += static_cast<int64_t>(length);
-    }
-  });
-
   TransferState& st = result.state;
   WrittenRange previous;
-  for (int index = 0; st.position < total; index ^= 1) {
-    Slot& slot = slots[index];
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      changed.wait(lock, [&] { return slot.full; });
-    }
-    if (slot.got != static_cast<int64_t>(slot.length)) {
+  while (st.position < total) {
+    const ChunkReader::Chunk& chunk = reader.Next();
+    if (chunk.got != static_cast<int64_t>(chunk.length)) {
       // A short read would leave stale buffer bytes in the copy: it is a read error.
       result.end = TransferEnd::kReadError;
-      result.error = slot.error ? slot.error : IoErrorCode();
+      result.error = chunk.error ? chunk.error : IoErrorCode();
       break;
     }
-    st.totalRead += slot.got;
+    st.totalRead += chunk.got;
     int error = 0;
-    const int64_t put = sides.write(slot.offset, slot.data, slot.length, &error);
-    if (put != static_cast<int64_t>(slot.length)) {
+    const int64_t put = sides.write(chunk.offset, chunk.data, chunk.length, &error);
+    if (put != static_cast<int64_t>(chunk.length)) {
       result.end = TransferEnd::kWriteError;
       result.error = error ? error : NoSpaceErrorCode();
       break;
     }
-    if (!WriteBehind(sides, slot.offset, slot.length, &previous, &error)) {
+    if (!WriteBehind(sides, chunk.offset, chunk.length, &previous, &error)) {
       result.end = TransferEnd::kWriteError;
       result.error = error ? error : IoErrorCode();
       break;
     }
     st.totalWritten += put;
-    st.position += static_cast<int64_t>(slot.length);
+    st.position += static_cast<int64_t>(chunk.length);
     st.elapsedTicks = timer.now() - st.startTicks;
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      slot.full = false;
-    }
-    changed.notify_all();
+    reader.Release();
     if (sides.chunkDone) sides.chunkDone(st);
     if (st.position < total && sides.cancelled && sides.cancelled()) {
       result.end = TransferEnd::kCancelled;
       break;
     }
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    stop = true;
-  }
-  changed.notify_all();
-  reader.join();
   st.elapsedTicks = timer.now() - st.startTicks;
   return result;
 }

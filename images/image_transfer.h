@@ -1,8 +1,12 @@
 // The copy engine of backup and restore, and the transfer progress line both show.
 //
 // The copy moves [0, total) in 16 MiB chunks (the last one is the remainder). A reader thread
-// fills one of two buffers while the calling thread writes the other, so a copy runs at the speed
-// of its slower side. Cancel is polled once per written chunk; the chunk read ahead is dropped.
+// (images/chunk_reader.h) fills one of two buffers while the calling thread writes the other, so
+// a copy runs at the speed of its slower side. The buffers are whole huge pages (IoBuffer), and
+// the image jobs' sides move them past the system's cache (BlockDevice::StreamReadAt and
+// StreamWriteAt, ImageFile's direct transfers): a chunk then travels as a few large requests with
+// no copy through the page cache, and a written chunk is on the device when its write returns.
+// Cancel is polled once per written chunk; the chunk read ahead is dropped.
 #pragma once
 
 #include <cstddef>
@@ -55,9 +59,10 @@ struct TransferSides {
   // system error code in *error. A short count is treated as a failure of that side.
   std::function<int64_t(int64_t offset, void* buffer, size_t length, int* error)> read;
   std::function<int64_t(int64_t offset, const void* buffer, size_t length, int* error)> write;
-  // Optional write-behind of the written side: after each chunk is written its range is started
-  // on its way to the storage, and the chunk before it is waited for. The storage then works
-  // while the next chunk is copied, no more than two chunks wait in the write cache, and the
+  // Optional write-behind of the written side, for writes that went through the system's cache
+  // (a side without direct transfers, an unaligned tail): after each chunk is written its range
+  // is started on its way to the storage, and the chunk before it is waited for. The storage then
+  // works while the next chunk is copied, no more than two chunks wait in the write cache, and the
   // progress line follows what really reached the storage. false with *error ends the copy as a
   // write error.
   std::function<bool(int64_t offset, size_t length, int* error)> startWriteBack;

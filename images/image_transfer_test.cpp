@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "platform/image_file.h"
+#include "platform/io_buffer.h"
 
 namespace fw {
 namespace {
@@ -186,33 +188,42 @@ TEST(RunTransfer, WriteBehindStartsEachChunkAndWaitsForTheOneBefore) {
   EXPECT_LT(r.state.position, total);
 }
 
-TEST(ImageFile, ReadsAWholeImageWhateverItsTailAndWritesBehind) {
+TEST(ImageFile, WholeImagesWhateverTheirTail) {
   // A length that is a whole number of 512-byte sectors but not of 4096-byte blocks: the tail
-  // cannot always be read directly, and the bytes must still all arrive.
+  // cannot always go directly, and the bytes must still all arrive, both ways.
   const std::string path = ::testing::TempDir() + "fw-image-file-" +
                            std::to_string(::testing::UnitTest::GetInstance()->random_seed());
   Source src = Pattern(3 * 65536 + 1536);
+  IoBuffer buffer(65536);
+  ASSERT_TRUE(buffer.data());
   {
     int error = -1;
     auto out = ImageFile::Open(path, ImageFile::Mode::kCreate, &error);
     ASSERT_TRUE(out) << error;
-    ASSERT_EQ(out->Write(src.bytes.data(), src.bytes.size()),
-              static_cast<int64_t>(src.bytes.size()));
-    EXPECT_TRUE(out->StartWriteBack(0, 65536));
-    EXPECT_TRUE(out->WaitWriteBack(0, 65536));
+    for (size_t at = 0; at < src.bytes.size(); at += 65536) {
+      const size_t n = std::min<size_t>(65536, src.bytes.size() - at);
+      std::memcpy(buffer.data(), src.bytes.data() + at, n);
+      ASSERT_EQ(out->Write(buffer.data(), n), static_cast<int64_t>(n)) << out->LastError();
+      EXPECT_TRUE(out->StartWriteBack(static_cast<int64_t>(at), static_cast<int64_t>(n)));
+      EXPECT_TRUE(out->WaitWriteBack(static_cast<int64_t>(at), static_cast<int64_t>(n)));
+    }
+    EXPECT_EQ(out->Position(), static_cast<int64_t>(src.bytes.size()));
+    // Reading back a written image leaves its position where the writing ended.
+    ASSERT_TRUE(out->DropCached());
+    ASSERT_EQ(out->ReadAt(65536, buffer.data(), 65536), 65536);
+    EXPECT_EQ(0, std::memcmp(buffer.data(), src.bytes.data() + 65536, 65536));
+    EXPECT_EQ(out->Position(), static_cast<int64_t>(src.bytes.size()));
     EXPECT_TRUE(out->Flush());
   }
   auto in = ImageFile::Open(path, ImageFile::Mode::kRead, nullptr);
   ASSERT_TRUE(in);
-  auto* buffer = static_cast<uint8_t*>(std::aligned_alloc(4096, 65536));
   std::vector<uint8_t> got;
   for (;;) {
-    const int64_t n = in->Read(buffer, 65536);
+    const int64_t n = in->Read(buffer.data(), 65536);
     ASSERT_GE(n, 0) << in->LastError();
-    got.insert(got.end(), buffer, buffer + n);
+    got.insert(got.end(), buffer.data(), buffer.data() + n);
     if (n < 65536) break;
   }
-  std::free(buffer);
   EXPECT_EQ(got, src.bytes);
   EXPECT_EQ(in->Position(), static_cast<int64_t>(src.bytes.size()));
   std::remove(path.c_str());

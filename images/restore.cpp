@@ -14,6 +14,7 @@
 #include "disk/disk_record.h"
 #include "images/image_jobs.h"
 #include "images/image_transfer.h"
+#include "images/image_verify.h"
 #include "platform/image_file.h"
 
 namespace fw {
@@ -31,7 +32,7 @@ void StoreLe32(uint8_t* p, uint32_t v) {
 
 }  // namespace
 
-ImageJobOutcome RunRecover() {
+ImageJobOutcome RunRecover(const ImageJobOptions& options) {
   static constexpr const char* kProc = "Recover";
   ImageJobDisk& disk = TheImageJobDisk();
   Ui& ui = TheUi();
@@ -143,7 +144,7 @@ ImageJobOutcome RunRecover() {
       return got;
     };
     sides.write = [&](int64_t offset, const void* buffer, size_t n, int* err) {
-      const int64_t put = target->WriteAt(static_cast<uint64_t>(start + offset), buffer, n);
+      const int64_t put = target->StreamWriteAt(static_cast<uint64_t>(start + offset), buffer, n);
       *err = put < 0 ? target->LastError() : 0;
       return put;
     };
@@ -223,6 +224,9 @@ ImageJobOutcome RunRecover() {
     ShowStatus(TransferClosingText(st.totalWritten, length, st.totalRead, st.totalWritten,
                                    st.elapsedTicks, timer.frequency),
                0);
+    if (options.verify && copy.end == TransferEnd::kCompleted)
+      outcome.verified = VerifyImageCopy(kProc, *target, start, *file, length, CopySide::kDevice,
+                                         st) == VerifyEnd::kSame;
     Pause(2000);
     if (disk.RereadPartitionTable(hPhysicalDrive))
       FW_LOGP(kProc, "Recover: DISK_UPDATE_PROPERTIES - Success");

@@ -50,6 +50,21 @@ bool WindowDevice::WaitWriteBack(uint64_t offset, uint64_t length) {
   return base_.WaitWriteBack(offset_ + offset, length);
 }
 
+int64_t WindowDevice::StreamReadAt(uint64_t offset, void* buffer, size_t length) {
+  if (!InWindow(offset, length)) return -1;
+  return base_.StreamReadAt(offset_ + offset, buffer, length);
+}
+
+int64_t WindowDevice::StreamWriteAt(uint64_t offset, const void* buffer, size_t length) {
+  if (!InWindow(offset, length)) return -1;
+  return base_.StreamWriteAt(offset_ + offset, buffer, length);
+}
+
+bool WindowDevice::DropCached(uint64_t offset, uint64_t length) {
+  if (!InWindow(offset, length)) return false;
+  return base_.DropCached(offset_ + offset, length);
+}
+
 bool WindowDevice::InWindow(uint64_t offset, uint64_t length) {
   error_ = offset > length_ || length > length_ - offset ? EINVAL : 0;
   return error_ == 0;

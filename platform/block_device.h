@@ -47,6 +47,22 @@ class BlockDevice {
   // between the device and one of these files would overwrite what it reads.
   virtual std::vector<FileId> BackingFiles() const { return {}; }
 
+  // Transfers of a long copy that moves each byte once (backup, restore, read-back checks): they
+  // go straight between the buffer and the storage, past the system's cache, when the buffer
+  // (4096-aligned), offset and length suit the device, so a write returns only when its bytes
+  // have reached the device and a read gets what the storage holds. Otherwise they are plain
+  // ReadAt and WriteAt, with the same results.
+  virtual int64_t StreamReadAt(uint64_t offset, void* buffer, size_t length) {
+    return ReadAt(offset, buffer, length);
+  }
+  virtual int64_t StreamWriteAt(uint64_t offset, const void* buffer, size_t length) {
+    return WriteAt(offset, buffer, length);
+  }
+  // Writes what the system holds of the range to the storage and lets go of its cached copy, so
+  // that what is read next comes from the storage itself, not from memory. false (LastError()
+  // set) when the storage reported an error. Devices without a cache do nothing.
+  virtual bool DropCached(uint64_t /*offset*/, uint64_t /*length*/) { return true; }
+
   // Whole-sector convenience wrappers: true only when every byte moved.
   bool ReadSectors(uint64_t firstSector, uint64_t count, void* buffer);
   bool WriteSectors(uint64_t firstSector, uint64_t count, const void* buffer);
@@ -66,6 +82,9 @@ class WindowDevice final : public BlockDevice {
   bool StartWriteBack(uint64_t offset, uint64_t length) override;
   bool WaitWriteBack(uint64_t offset, uint64_t length) override;
   std::vector<FileId> BackingFiles() const override { return base_.BackingFiles(); }
+  int64_t StreamReadAt(uint64_t offset, void* buffer, size_t length) override;
+  int64_t StreamWriteAt(uint64_t offset, const void* buffer, size_t length) override;
+  bool DropCached(uint64_t offset, uint64_t length) override;
 
  private:
   // false (EINVAL) when [offset, offset + length) reaches outside the window.
@@ -99,13 +118,31 @@ class FdDevice final : public BlockDevice {
   bool StartWriteBack(uint64_t offset, uint64_t length) override;
   bool WaitWriteBack(uint64_t offset, uint64_t length) override;
   std::vector<FileId> BackingFiles() const override;
+  int64_t StreamReadAt(uint64_t offset, void* buffer, size_t length) override;
+  int64_t StreamWriteAt(uint64_t offset, const void* buffer, size_t length) override;
+  bool DropCached(uint64_t offset, uint64_t length) override;
   int fd() const { return fd_; }
+  // True when streaming writes of aligned ranges go straight to the storage.
+  bool WritesDirect() { return DirectFd() != kNoDirectFd; }
 
  private:
+  static constexpr int kNotOpenedYet = -2;
+  static constexpr int kNoDirectFd = -1;
+  // The descriptor for direct transfers, opened on first use; kNoDirectFd when the device or its
+  // file system takes none.
+  int DirectFd();
+  // True when the transfer can go through DirectFd() (which it opens on first use).
+  bool SuitsDirect(uint64_t offset, const void* buffer, size_t length);
+  // True (and no direct transfers from here on) when a direct transfer that moved nothing was
+  // refused with EINVAL, so that the caller repeats it the plain way.
+  bool TurnedDown(int64_t moved);
+
   int fd_;
   uint32_t sectorSize_;
   uint64_t size_;
   int error_ = 0;
+  int directFd_ = kNotOpenedYet;
+  uint64_t directAlignment_ = 4096;  // offset and length granularity of direct transfers
 };
 
 }  // namespace fw

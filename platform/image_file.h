@@ -3,6 +3,10 @@
 // file that the disk at the other end of the copy shows. Positions advance with every transfer;
 // transfers of any length are moved whole (retrying partial system transfers), so a short count
 // means end of file on reading or a full file system / error on writing.
+//
+// Transfers go straight between the buffer and the storage, past the system's cache, while the
+// buffer (4096-aligned), position and length allow it; from an unaligned transfer on (a tail)
+// they go through the cache.
 #pragma once
 
 #include <cstddef>
@@ -47,6 +51,11 @@ class ImageFile {
   // wait until it is there. false (LastError() set) when the storage reported an error.
   virtual bool StartWriteBack(int64_t /*offset*/, int64_t /*length*/) { return true; }
   virtual bool WaitWriteBack(int64_t /*offset*/, int64_t /*length*/) { return true; }
+  // Reads at `offset` without moving the position; the same counts as Read.
+  virtual int64_t ReadAt(int64_t offset, void* buffer, size_t length) = 0;
+  // Writes what the system holds of the file to the storage and lets go of its cached copy, so
+  // that what is read next comes from the storage (the read-back check).
+  virtual bool DropCached() = 0;
   virtual int64_t Position() const = 0;
   virtual int LastError() const = 0;
 };

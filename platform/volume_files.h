@@ -4,7 +4,9 @@
 // regard to case as the file systems do.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,6 +53,11 @@ class VolumeFiles {
   virtual bool SetHidden(const std::string& path, bool hidden) = 0;
   virtual bool Exists(const std::string& path) = 0;
   virtual bool ReadFile(const std::string& path, std::string& contents) = 0;
+  // Reads a file in order, in pieces of at most 8 MiB, each handed to `piece`, which may stop
+  // the reading by returning false. false when the file is missing, unreadable or stopped.
+  virtual bool ReadFileInPieces(
+      const std::string& path,
+      const std::function<bool(const void* data, size_t length)>& piece) = 0;
   virtual bool ListDirectory(const std::string& path, std::vector<VolumeEntry>& entries) = 0;
   // Writes FAT/bitmap/FSInfo state out and flushes the device.
   virtual bool Flush() = 0;

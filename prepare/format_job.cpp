@@ -60,7 +60,8 @@ int64_t FileSizeOf(const std::string& path) {
 // The job's state, and its one end sequence: every path leaves through Finish().
 class FormatJob {
  public:
-  explicit FormatJob(int installData) : installData_(installData) {}
+  FormatJob(int installData, const FormatJobOptions& options)
+      : installData_(installData), options_(options) {}
 
   void Run() {
     Body();
@@ -77,6 +78,7 @@ class FormatJob {
   bool InstallBootRecords();
   void InstallDataSet();
   int InstallCloverDataSet();
+  bool VerifyDataSet(const std::string& zipPath);
   void WriteIndexingMarkers();
   void Fail(const std::string& why) {
     if (outcome_.failure.empty()) outcome_.failure = why;
@@ -96,6 +98,7 @@ class FormatJob {
   void Finish();
 
   int installData_;
+  FormatJobOptions options_;
   FormatOutcome outcome_;
   int gadgetIndexSave_ = 0;
   DriveHandle hPhysicalDrive_ = kInvalidHandle;
@@ -464,18 +467,36 @@ int FormatJob::InstallCloverDataSet() {
     const std::string name = FileNamePart(clover.CloverLocalSelectedName);
     if (ext == "zip") {
       if (JobValidate7zZIPFile(clover.CloverLocalSelectedName)) {
-        return JobExtractDataZipFile(clover.CloverLocalSelectedName, L);
+        return JobExtractDataZipFile(clover.CloverLocalSelectedName, L) &&
+               VerifyDataSet(clover.CloverLocalSelectedName);
       }
       ShowStatusFor("Not ZIP archive file: " + name, 2000);
       return 0;
     }
     // A release archive was made into its zip before the question.
-    if (ext == "7z") return JobInstallCloverDataSetZip(L, cloverZip_);
+    if (ext == "7z") return JobInstallCloverDataSetZip(L, cloverZip_) && VerifyDataSet(cloverZip_);
     return 0;
   }
   FW_LOGP("FormatThread", "InstallDataSet$=DL");
   FW_LOGP("FormatThread", "CloverDLRev$=" + CloverDLRev());
-  return JobInstallCloverDataSetZip(L, cloverZip_);
+  return JobInstallCloverDataSetZip(L, cloverZip_) && VerifyDataSet(cloverZip_);
+}
+
+// With FormatJobOptions::verifyDataSet, after the data set from zipPath ("" = the FreeDos set)
+// was extracted whole: true when every file reads back as the zip holds it. Otherwise the job
+// fails with the name of the first file that does not. A cancelled extraction is not checked.
+bool FormatJob::VerifyDataSet(const std::string& zipPath) {
+  if (!options_.verifyDataSet || FormatStatus != 0) return true;
+  const std::string L = CurrentDisk().Partitions[0].DriveLetter;
+  std::string failedFile;
+  if (JobVerifyDataSet(zipPath, L, &failedFile)) return true;
+  const std::string why = failedFile.empty() ? "the data set could not be read back from " + L
+                                             : "the data set file " + failedFile +
+                                                   " does not read back as the zip holds it";
+  FW_LOGP("FormatThread", "FormatThread: Verify: " + why);
+  ShowStatusFor("Verify Error: " + why, 2000);
+  Fail(why);
+  return false;
 }
 
 void FormatJob::WriteIndexingMarkers() {
@@ -490,7 +511,7 @@ void FormatJob::InstallDataSet() {
   const std::string L = CurrentDisk().Partitions[0].DriveLetter;
   if (s_.Boot_records == "FreeDos") {
     outcome_.dataSetAsked = true;
-    const int result = JobInstallFreeDosDataSet(L) != 0 && FormatStatus == 0;
+    const int result = JobInstallFreeDosDataSet(L) != 0 && VerifyDataSet("") && FormatStatus == 0;
     if (result != 0) {
       outcome_.dataSetInstalled = true;
       ShowStatusFor("FreeDos Data set files Installed", 2000);
@@ -664,8 +685,10 @@ std::string BuildDeviceDescription(const DiskRecord& disk) {
 
 const FormatOutcome& LastFormatOutcome() { return g_outcome; }
 
-void FormatThread(int InstallData) {
-  FormatJob job(InstallData);
+void FormatThread(int InstallData) { FormatThread(InstallData, FormatJobOptions{}); }
+
+void FormatThread(int InstallData, const FormatJobOptions& options) {
+  FormatJob job(InstallData, options);
   job.Run();
 }
 

@@ -47,8 +47,17 @@ struct FormatOutcome {
 };
 const FormatOutcome& LastFormatOutcome();
 
+// What a front end may ask of one run beyond the settings.
+struct FormatJobOptions {
+  // Reads every file of the installed data set back through the file-system engine, as the
+  // storage holds it, and compares it with the zip's CRC-32 (datasets/data_zip_verify.h); a file
+  // that differs fails the job with its name.
+  bool verifyDataSet = false;
+};
+
 // The worker. InstallData 1 = install a data set after the boot records.
 void FormatThread(int InstallData);
+void FormatThread(int InstallData, const FormatJobOptions& options);
 
 // Starts FormatThread on a worker of the process (the Format button, app/workers.h). Does nothing
 // while a job runs.

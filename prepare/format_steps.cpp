@@ -11,6 +11,7 @@
 #include "app/ui.h"
 #include "datasets/clover_distr.h"
 #include "datasets/data_zip.h"
+#include "datasets/data_zip_verify.h"
 #include "datasets/packed_items.h"
 #include "net/clover_rev_check.h"
 #include "platform/volume_files.h"
@@ -211,6 +212,17 @@ int JobInstallFreeDosDataSet(const std::string& L) {
 
 int JobPrepareCloverDataSetZip(int mode, std::string* zipPath) {
   return PrepareCloverDataSetZip(mode, zipPath);
+}
+
+int JobVerifyDataSet(const std::string& zipPath, const std::string& L, std::string* failedFile) {
+  DataZipCheck check;
+  const int result =
+      zipPath.empty()
+          ? VerifyDataZip(PackedFreeDosDataSet, static_cast<int64_t>(PackedFreeDosDataSetLength), L,
+                          true, "", true, &check)
+          : VerifyDataZip(nullptr, 0, L, false, zipPath, true, &check);
+  *failedFile = check.failedFile;
+  return result;
 }
 
 int JobInstallCloverDataSetZip(const std::string& L, const std::string& zipPath) {

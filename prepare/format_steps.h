@@ -48,6 +48,10 @@ int JobPrepareCloverDataSetZip(int mode, std::string* zipPath);
 // That zip extracted onto the volume L (and kept in the repository when the setting says so);
 // nonzero on success.
 int JobInstallCloverDataSetZip(const std::string& L, const std::string& zipPath);
+// Reads the data set just extracted onto the volume L back and compares every file with the zip
+// at zipPath ("" = the FreeDos files carried in the program), with progress. 1 when all match;
+// 0 otherwise, with the first file that does not in *failedFile ("" when none could be read).
+int JobVerifyDataSet(const std::string& zipPath, const std::string& L, std::string* failedFile);
 // The revision check run on the job's thread; 1 = success (CloverLastRev then holds it).
 int JobCheckCloverLastRev();
 // The hidden ".metadata_never_index" file and ".fseventsd/no_log" on the volume; true when the

@@ -10,11 +10,15 @@ mtools cannot write exFAT and this kernel mounts no exFAT, so for exFAT the pipe
 the format and the boot code: those rows compare the job with a format-only pipeline.
 
 Every run works on a fresh sparse image file under the work folder; the image is created and
-removed outside the timed part, on both sides. Wall time is the median of --runs runs; memory is
-the peak resident set of the job, and the largest of the pipeline's commands (each command's
-rusage from wait4, which covers the command's own children too).
+removed outside the timed part, on both sides. As root, the FAT32 data-set cases also run on a
+loop device over such a file ("loop" rows: the job takes it as a disk of the inventory, the tools
+write to the device), and the job once more with its read-back check of the data set
+("+verify"). Wall time is the median of --runs runs; memory is the peak resident set of the job,
+and the largest of the pipeline's commands (each command's rusage from wait4, which covers the
+command's own children too).
 
-usage: format_bench.py --cli PATH [--work DIR] [--runs N (5)] [--sizes 1G,64G] [--keep]
+usage: format_bench.py --cli PATH [--work DIR] [--runs N (5)] [--sizes 1G,64G] [--loop-only]
+                       [--keep]
 """
 import argparse
 import os
@@ -39,7 +43,7 @@ class Failed(Exception):
     pass
 
 
-def run(argv, stdin=None, cwd=None, check=True, memory=False):
+def run(argv, stdin=None, cwd=None, check=True, memory=False, env=None):
     """Runs one command; returns (seconds, peak RSS in KiB or 0, output).
 
     With `memory` the command runs under GNU time, whose %M is the command's own peak RSS. The
@@ -54,7 +58,8 @@ def run(argv, stdin=None, cwd=None, check=True, memory=False):
     t = time.perf_counter()
     p = subprocess.run(argv, input=stdin.encode() if stdin is not None else None,
                        stdin=None if stdin is not None else subprocess.DEVNULL,
-                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, cwd=cwd, env=ENV)
+                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, cwd=cwd,
+                       env=env or ENV)
     seconds = time.perf_counter() - t
     out = p.stdout.decode(errors="replace")
     kib = 0
@@ -93,6 +98,25 @@ def fresh_image(path, size):
     with open(path, "wb") as f:
         f.truncate(size)
     os.sync()
+
+
+class Target:
+    """The disk of one run: a fresh sparse image file, or with `loop` a loop device over one
+    (attached before and detached after the timed part). `path` is what the tools write to; the
+    file stays behind for the checks."""
+
+    def __init__(self, image, size, loop=False):
+        self.image, self.size, self.loop, self.path = image, size, loop, image
+
+    def __enter__(self):
+        fresh_image(self.image, self.size)
+        if self.loop:
+            self.path = run(["losetup", "-f", "--show", self.image])[2].strip()
+        return self
+
+    def __exit__(self, *exc):
+        if self.loop:
+            run(["losetup", "-d", self.path])
 
 
 def fsync_seconds(path):
@@ -150,20 +174,30 @@ def loop_window(img, start, count):
     return out.strip()
 
 
-def run_job(args, img, fs, two, zip_path, work, full=False, memory=False):
+def run_job(args, target, fs, two, zip_path, work, full=False, memory=False, verify=False):
     settings = os.path.join(work, "bench.ini")
     if os.path.exists(settings):
         os.remove(settings)
-    argv = [args.cli, "--settings", settings, "--yes", "--no-pauses", "--image", img, "format",
-            "--boot-records", "Clover", "--file-system", fs, "--align", "2048",
-            "--multi-partitions", "1" if two else "0", "--boot-size", str(BOOT_MB),
-            "--label", LABEL, "--quick-format", "0" if full else "1"]
+    env = None
+    argv = [args.cli, "--settings", settings, "--yes", "--no-pauses"]
+    if target.loop:
+        # The job's inventory shows this loop device alone, as disk 0 (a fixed disk).
+        with open(settings, "w") as f:
+            f.write("[Data Settings]\r\nEnableFixedDisks = 1\r\n")
+        env = dict(ENV, FLASHWRIGHT_BLOCK_DEVICES=os.path.basename(target.path))
+        argv += ["format", "--disk", "0"]
+    else:
+        argv += ["--image", target.path, "format"]
+    argv += ["--boot-records", "Clover", "--file-system", fs, "--align", "2048",
+             "--multi-partitions", "1" if two else "0", "--boot-size", str(BOOT_MB),
+             "--label", LABEL, "--quick-format", "0" if full else "1"]
     argv += ["--data-set", "Local", "--local-distr", zip_path] if zip_path else \
         ["--data-set", "Not_Install"]
-    s, kib, out = run(argv, cwd=work, memory=memory)
+    argv += ["--verify"] if verify else []
+    s, kib, out = run(argv, cwd=work, memory=memory, env=env)
     if "All done" not in out:
         raise Failed("the job did not end with All done:\n" + out)
-    return s + fsync_seconds(img), kib
+    return s + fsync_seconds(target.path), kib
 
 
 def run_pipeline(img, size, fs, parts, cluster, boot, zip_path, work, full=False,
@@ -297,6 +331,8 @@ def main():
     ap.add_argument("--work", help="work folder (default: a new folder under /tmp)")
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--sizes", default="1G,64G")
+    ap.add_argument("--loop-only", action="store_true",
+                    help="only the rows on a loop device (first size)")
     ap.add_argument("--keep", action="store_true", help="keep the work folder")
     args = ap.parse_args()
     args.cli = os.path.abspath(args.cli)
@@ -321,7 +357,7 @@ def main():
         sizes.append(int(s[:-1]) * GIB if s.upper().endswith("G") else int(s))
     rows = []
     try:
-        for size in sizes:
+        for size in [] if args.loop_only else sizes:
             for fs in ["FAT32", "exFAT"]:
                 # (two partitions, data set, full format); a full format writes the whole
                 # partition, so it runs on the small images only.
@@ -333,25 +369,35 @@ def main():
                     rows.append(bench_case(args, work, size, fs, two,
                                            zip_path if with_data else None, zip_files, full))
                     print_row(rows[-1], header=len(rows) == 1)
+        # The whole Clover job with the data set on a loop device, as on a real drive, and with
+        # the read-back check of the data set.
+        if have_loop():
+            for verify in (False, True):
+                rows.append(bench_case(args, work, sizes[0], "FAT32", True, zip_path, zip_files,
+                                       False, loop=True, verify=verify))
+                print_row(rows[-1], header=len(rows) == 1)
+        elif args.loop_only:
+            sys.exit("--loop-only needs root and losetup")
     finally:
         for name in ("job.img", "tools.img"):
             if os.path.exists(os.path.join(work, name)):
                 os.remove(os.path.join(work, name))
         if not args.keep and not args.work:
             shutil.rmtree(work, ignore_errors=True)
-    print()
-    print("the data set alone (time with it minus time without it):")
-    for r in rows:
-        if not r["data"]:
-            continue
-        base = next(b for b in rows if not b["data"] and not b["full"] and
-                    (b["size"], b["fs"], b["two"]) == (r["size"], r["fs"], r["two"]))
-        case = f"{r['size'] // GIB} GiB {r['fs']} {'two' if r['two'] else 'one'}"
-        line = f"  {case:<22} job {r['ours'] - base['ours']:7.3f} s"
-        if r["fs"] != "exFAT" and r["ref"] is not None and base["ref"] is not None:
-            job, tools = r["ours"] - base["ours"], r["ref"] - base["ref"]
-            line += f"  unzip+mcopy {tools:7.3f} s  ratio {job / tools if tools else 0:5.2f}x"
-        print(line)
+    if not args.loop_only:
+        print()
+        print("the data set alone (time with it minus time without it):")
+        for r in rows:
+            if not r["data"] or r["loop"]:
+                continue
+            base = next(b for b in rows if not b["data"] and not b["full"] and not b["loop"] and
+                        (b["size"], b["fs"], b["two"]) == (r["size"], r["fs"], r["two"]))
+            case = f"{r['size'] // GIB} GiB {r['fs']} {'two' if r['two'] else 'one'}"
+            line = f"  {case:<22} job {r['ours'] - base['ours']:7.3f} s"
+            if r["fs"] != "exFAT" and r["ref"] is not None and base["ref"] is not None:
+                job, tools = r["ours"] - base["ours"], r["ref"] - base["ref"]
+                line += f"  unzip+mcopy {tools:7.3f} s  ratio {job / tools if tools else 0:5.2f}x"
+            print(line)
     print()
     print(f"data set: {zip_mb:.1f} MB zip of about 50 MiB of files; layout 'two' = boot partition "
           f"of {BOOT_MB} MiB at sector 2048 then the rest unformatted, 'one' = one partition on "
@@ -361,16 +407,17 @@ def main():
           "boot checksum sector.")
 
 
-def bench_case(args, work, size, fs, two, zip_path, zip_files, full):
-    """Runs one case on both sides; returns its row for the table."""
+def bench_case(args, work, size, fs, two, zip_path, zip_files, full, loop=False, verify=False):
+    """Runs one case on both sides (on image files, or on loop devices over them); returns its
+    row for the table."""
     ours_img = os.path.join(work, "job.img")
     ref_img = os.path.join(work, "tools.img")
     boot = os.path.join(work, "boot.bin")
     ours_t, ours_m, ref_t, ref_m, parts_t = [], [], [], [], {}
     # The last run of each side only measures memory.
     for i in range(args.runs + 1):
-        fresh_image(ours_img, size)
-        s, kib = run_job(args, ours_img, fs, two, zip_path, work, full, i == args.runs)
+        with Target(ours_img, size, loop) as target:
+            s, kib = run_job(args, target, fs, two, zip_path, work, full, i == args.runs, verify)
         if i == args.runs:
             ours_m.append(kib)
         else:
@@ -387,9 +434,9 @@ def bench_case(args, work, size, fs, two, zip_path, zip_files, full):
     ref_cluster = 0
     if fs != "exFAT" or have_loop():
         for i in range(args.runs + 1):
-            fresh_image(ref_img, size)
-            st = run_pipeline(ref_img, size, fs, parts, ours_cluster, boot, zip_path, work, full,
-                              i == args.runs)
+            with Target(ref_img, size, loop) as target:
+                st = run_pipeline(target.path, size, fs, parts, ours_cluster, boot, zip_path, work,
+                                  full, i == args.runs)
             if i == args.runs:
                 ref_m.append(st.peak_kib)
                 continue
@@ -401,7 +448,8 @@ def bench_case(args, work, size, fs, two, zip_path, zip_files, full):
             if len(mdir_listing(ref_img, parts[0][0])) != len(ours_listing):
                 notes.append("root listings differ from the tools' result")
         os.remove(ref_img)
-    return dict(size=size, fs=fs, two=two, data=zip_path is not None, full=full,
+    return dict(size=size, fs=fs, two=two, data=zip_path is not None, full=full, loop=loop,
+                verify=verify,
                 ours=statistics.median(ours_t), ours_kib=max(ours_m),
                 ref=statistics.median(ref_t) if ref_t else None,
                 ref_kib=max(ref_m) if ref_m else None,
@@ -411,20 +459,21 @@ def bench_case(args, work, size, fs, two, zip_path, zip_files, full):
 
 def print_row(r, header=False):
     if header:
-        print(f"{'case':<30} {'job s':>8} {'tools s':>8} {'ratio':>7} {'job MiB':>8} "
+        print(f"{'case':<34} {'job s':>8} {'tools s':>8} {'ratio':>7} {'job MiB':>8} "
               f"{'tools MiB':>9} {'ratio':>6}  clusters job/tools  tools' steps (s)")
     case = f"{r['size'] // GIB} GiB {r['fs']} {'two' if r['two'] else 'one'}" + \
-        (" +data" if r["data"] else "") + (" full" if r["full"] else "")
+        (" +data" if r["data"] else "") + (" full" if r["full"] else "") + \
+        (" +verify" if r["verify"] else "") + (" loop" if r["loop"] else "")
     if r["fs"] == "exFAT" and r["data"]:
         case += "*"
     if r["ref"] is None:
-        print(f"{case:<30} {r['ours']:8.3f} {'n/a':>8}")
+        print(f"{case:<34} {r['ours']:8.3f} {'n/a':>8}")
         return
     steps = " ".join(f"{k} {v:.3f}" for k, v in r["parts"].items())
     ratio_t = r["ours"] / r["ref"] if r["ref"] else 0
     ratio_m = r["ours_kib"] / r["ref_kib"] if r["ref_kib"] else 0
     c = r["clusters"]
-    print(f"{case:<30} {r['ours']:8.3f} {r['ref']:8.3f} {ratio_t:6.2f}x "
+    print(f"{case:<34} {r['ours']:8.3f} {r['ref']:8.3f} {ratio_t:6.2f}x "
           f"{r['ours_kib'] / 1024:8.1f} {r['ref_kib'] / 1024:9.1f} {ratio_m:5.2f}x  "
           f"{c[0] // 1024:>4}K/{c[1] // 1024}K  {steps}"
           + ("" if not r["notes"] else "  !! " + "; ".join(r["notes"])), flush=True)

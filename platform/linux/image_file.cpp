@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 #include "platform/linux/sync_range.h"
 
@@ -13,31 +14,41 @@ namespace fw {
 
 namespace {
 
+// Offset and length granularity of direct transfers on the file's file system: what the kernel
+// states, else the page size, which every file system that takes direct transfers accepts.
+int64_t DirectAlignment(int fd) {
+  struct statx sx {};
+  if (::statx(fd, "", AT_EMPTY_PATH, STATX_DIOALIGN, &sx) == 0 && (sx.stx_mask & STATX_DIOALIGN) &&
+      sx.stx_dio_offset_align > 0 && sx.stx_dio_mem_align <= 4096)
+    return sx.stx_dio_offset_align;
+  return 4096;
+}
+
 class FdImageFile final : public ImageFile {
  public:
-  FdImageFile(int fd, bool direct) : fd_(fd), direct_(direct) {}
+  FdImageFile(int fd, bool direct)
+      : fd_(fd), direct_(direct), alignment_(direct ? DirectAlignment(fd) : 1) {}
   ~FdImageFile() override { ::close(fd_); }
   FdImageFile(const FdImageFile&) = delete;
   FdImageFile& operator=(const FdImageFile&) = delete;
 
   int64_t Read(void* buffer, size_t length) override {
-    return Transfer(static_cast<char*>(buffer), length, [this](char* p, size_t n) {
-      ssize_t got = ::read(fd_, p, n);
-      if (got < 0 && errno == EINVAL && direct_) {
-        // A transfer the direct path cannot take (an unaligned tail, a file system without
-        // direct reads): go on through the page cache from the same position.
-        direct_ = false;
-        const int flags = ::fcntl(fd_, F_GETFL);
-        if (flags != -1) ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT);
-        got = ::read(fd_, p, n);
-      }
-      return got;
-    });
+    const int64_t n = ReadAt(position_, buffer, length);
+    if (n > 0) position_ += n;
+    return n;
+  }
+  int64_t ReadAt(int64_t offset, void* buffer, size_t length) override {
+    if (!Suits(offset, buffer, length)) BufferedFromHere();
+    return Transfer(static_cast<char*>(buffer), length, offset,
+                    [this](char* p, size_t k, off_t at) { return ::pread(fd_, p, k, at); });
   }
   int64_t Write(const void* buffer, size_t length) override {
-    const int64_t n = Transfer(static_cast<const char*>(buffer), length,
-                               [this](const char* p, size_t k) { return ::write(fd_, p, k); });
-    // write(2) returns 0 only when nothing more fits; name the cause.
+    if (!Suits(position_, buffer, length)) BufferedFromHere();
+    const int64_t n =
+        Transfer(static_cast<const char*>(buffer), length, position_,
+                 [this](const char* p, size_t k, off_t at) { return ::pwrite(fd_, p, k, at); });
+    if (n > 0) position_ += n;
+    // pwrite(2) returns 0 only when nothing more fits; name the cause.
     if (n >= 0 && static_cast<size_t>(n) < length && error_ == 0) error_ = ENOSPC;
     return n;
   }
@@ -57,16 +68,38 @@ class FdImageFile final : public ImageFile {
   bool WaitWriteBack(int64_t offset, int64_t length) override {
     return SyncRange(fd_, offset, length, kSyncRangeWait, &error_);
   }
+  bool DropCached() override {
+    if (!Flush()) return false;
+    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
+    return true;
+  }
   int64_t Position() const override { return position_; }
   int LastError() const override { return error_; }
 
  private:
+  bool Suits(int64_t offset, const void* buffer, size_t length) const {
+    return !direct_ || (reinterpret_cast<uintptr_t>(buffer) % 4096 == 0 &&
+                        offset % alignment_ == 0 && static_cast<int64_t>(length) % alignment_ == 0);
+  }
+  // The rest of the file goes through the cache (an unaligned tail, a file system that turned a
+  // direct transfer down).
+  void BufferedFromHere() {
+    if (!direct_) return;
+    direct_ = false;
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags != -1) ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT);
+  }
+
   template <typename Ptr, typename Op>
-  int64_t Transfer(Ptr buffer, size_t length, Op op) {
+  int64_t Transfer(Ptr buffer, size_t length, int64_t offset, Op op) {
     size_t done = 0;
     error_ = 0;
     while (done < length) {
-      const ssize_t n = op(buffer + done, length - done);
+      ssize_t n = op(buffer + done, length - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINVAL && direct_) {
+        BufferedFromHere();
+        n = op(buffer + done, length - done, static_cast<off_t>(offset + done));
+      }
       if (n < 0) {
         if (errno == EINTR) continue;
         error_ = errno;
@@ -76,12 +109,12 @@ class FdImageFile final : public ImageFile {
       if (n == 0) break;
       done += static_cast<size_t>(n);
     }
-    position_ += static_cast<int64_t>(done);
     return static_cast<int64_t>(done);
   }
 
   int fd_;
   bool direct_;
+  int64_t alignment_;
   int64_t position_ = 0;
   int error_ = 0;
 };
@@ -123,10 +156,10 @@ std::unique_ptr<ImageFile> ImageFile::Open(const std::string& path, Mode mode, i
   // keeps a FIFO put in its place meanwhile from blocking the open; it means nothing for files.
   const int flags = create ? (O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
                            : (O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  // An image is read once from start to end into aligned 16 MiB buffers: reading it directly
-  // skips the copy through the page cache and leaves the cache to the rest of the system.
-  bool direct = !create;
-  int fd = direct ? ::open(path.c_str(), flags | O_DIRECT) : -1;
+  // Direct where the file system allows it; one that does not (EINVAL) gets the cache, and a
+  // created image the copy's write-behind.
+  bool direct = true;
+  int fd = ::open(path.c_str(), flags | O_DIRECT, 0644);
   if (fd < 0) {
     direct = false;
     fd = ::open(path.c_str(), flags, 0644);

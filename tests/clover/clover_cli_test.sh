@@ -118,10 +118,11 @@ if command -v qemu-system-x86_64 >/dev/null; then
   python3 "$qemu/qemu_boot.py" dl.img --serial "FW-CLOVER OK" --timeout 60 || fail "QEMU boot"
 fi
 
-# A release archive of the repository, on one partition.
+# A release archive of the repository, on one partition, read back after the extraction.
 truncate -s 100M local.img
 fw --image local.img format --multi-partitions 0 --data-set Local \
-  --local-distr "repo/Clover-5119-X64.iso.7z" || { cat log; fail "the Local job failed"; }
+  --local-distr "repo/Clover-5119-X64.iso.7z" --verify || { cat log; fail "the Local job failed"; }
+grep -q "^Verified ([0-9]*/[0-9]*) files on " log || { cat log; fail "no Verified line"; }
 volume local.img
 grep -qx boot tree && grep -qx EFI/CLOVER/config.plist tree || fail "local archive not installed"
 

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "datasets/data_zip.h"
+#include "datasets/data_zip_verify.h"
 #include "datasets/packed_items.h"
 #include "datasets/test_support.h"
 #include "platform/block_device.h"
@@ -31,20 +32,25 @@ struct ImageVolume {
   // Opens the image as the volume of every drive letter; the devices live as long as the
   // returned volume does.
   void Attach() {
-    fw::TheDataSetServices().openVolume = [this](const std::string&) {
-      struct Holder {
-        std::unique_ptr<fw::FdDevice> device;
-        std::unique_ptr<fw::VolumeFiles> files;
-        ~Holder() { files.reset(); }
-      };
-      auto h = std::make_shared<Holder>();
-      h->device = fw::FdDevice::Open(image, true, 512);
-      if (!h->device) return std::shared_ptr<fw::VolumeFiles>();
-      h->files = fw::OpenVolumeFiles(*h->device);
-      if (!h->files) return std::shared_ptr<fw::VolumeFiles>();
-      fw::VolumeFiles* f = h->files.get();
-      return std::shared_ptr<fw::VolumeFiles>(h, f);
+    fw::TheDataSetServices().openVolume = [this](const std::string&) { return Open(false); };
+    fw::TheDataSetServices().openVolumeFromStorage = [this](const std::string&) {
+      return Open(true);
     };
+  }
+  std::shared_ptr<fw::VolumeFiles> Open(bool fromStorage) {
+    struct Holder {
+      std::unique_ptr<fw::FdDevice> device;
+      std::unique_ptr<fw::VolumeFiles> files;
+      ~Holder() { files.reset(); }
+    };
+    auto h = std::make_shared<Holder>();
+    h->device = fw::FdDevice::Open(image, true, 512);
+    if (!h->device) return nullptr;
+    if (fromStorage && !h->device->DropCached(0, h->device->SizeBytes())) return nullptr;
+    h->files = fw::OpenVolumeFiles(*h->device);
+    if (!h->files) return nullptr;
+    fw::VolumeFiles* f = h->files.get();
+    return std::shared_ptr<fw::VolumeFiles>(h, f);
   }
 };
 
@@ -193,6 +199,32 @@ TEST(VolumeExtractFat32, FullFolderCountsEveryEntryThatFoundNoPlace) {
   EXPECT_EQ(Shell("fsck.fat -n " + v.image), 0) << Output("fsck.fat -n " + v.image);
   const std::string listing = Output("mdir -b -i " + v.image + " ::/many");
   EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), tally.written);
+}
+
+TEST_P(VolumeExtract, VerifyReadsTheFilesBackThroughTheEngine) {
+  Scratch s;
+  ImageVolume v(s, GetParam() == "exFAT", "48M");
+  const std::string big = RandomText(500000);
+  WriteFile(s.Path("d.zip"), MakeZip({{"EFI/BOOT/BOOTX64.efi", big},
+                                      {"EFI/CLOVER/config.plist", "<plist/>"},
+                                      {"boot", "Clover revision: 5119\n"}}));
+  const std::string zip = s.Path("d.zip").string();
+  ASSERT_EQ(fw::ExtractDataZip(nullptr, 0, "E:\\", false, zip, false, false), 1);
+  fw::DataZipCheck check;
+  EXPECT_EQ(fw::VerifyDataZip(nullptr, 0, "E:", false, zip, false, &check), 1);
+  EXPECT_EQ(check.files, 3);
+
+  // One byte in the middle of the big file's data, changed on the volume's storage.
+  std::string bytes = ReadFile(v.image);
+  const size_t at = bytes.find(big.substr(0, 64));
+  ASSERT_NE(at, std::string::npos);
+  bytes[at + 250000] = char(bytes[at + 250000] ^ 1);
+  WriteFile(v.image, bytes);
+  EXPECT_EQ(fw::VerifyDataZip(nullptr, 0, "E:", false, zip, false, &check), 0);
+  EXPECT_EQ(check.failedFile, "EFI/BOOT/BOOTX64.efi");
+  // Below a folder of the volume nothing was extracted: the first file is missing there.
+  EXPECT_EQ(fw::VerifyDataZip(nullptr, 0, "E:\\Backup", false, zip, false, &check), 0);
+  EXPECT_EQ(check.failedFile, "EFI/BOOT/BOOTX64.efi");
 }
 
 INSTANTIATE_TEST_SUITE_P(FileSystems, VolumeExtract, ::testing::Values("FAT32", "exFAT"));

@@ -627,6 +627,45 @@ TEST_F(FormatJobTest, DataSetWithAWrongCrcIsReportedNotInstalled) {
   EXPECT_EQ(OpenHandleCount(), 0);
 }
 
+// With the check asked for, every file of the data set is read back from the volume: a byte
+// changed on the disk after the extraction wrote it fails the job with that file's name.
+TEST_F(FormatJobTest, VerifiedDataSetAndAFileChangedBehindTheEngine) {
+  const fs::path img = MakeDisk(128 * MiB);
+  CloverFat32With(
+      MakeZip("z.writestr('EFI/CLOVER/config.plist','<plist/>')\n"
+              "z.writestr('EFI/BOOT/BOOTX64.efi',b'MARK-OF-THE-LOADER'*4000)\n"));
+  const FormatJobOptions verify{true};
+  UpdateAllDrives();
+  ASSERT_TRUE(SelectImage());
+  FormatThread(FormatInstallDataArgument(Settings()), verify);
+  ASSERT_TRUE(LastFormatOutcome().ok) << LastFormatOutcome().failure;
+  const auto checked = std::find_if(ui_.statuses.begin(), ui_.statuses.end(), [](auto& t) {
+    return t.rfind("Verified (2/2) files on ", 0) == 0;
+  });
+  EXPECT_NE(checked, ui_.statuses.end());
+
+  // The loader's bytes change on the disk once the extraction has written them.
+  ui_.onStatus = [&](const std::string& text) {
+    if (text.rfind("Extracted (2/2) files to ", 0) != 0) return;
+    std::fstream f(img, std::ios::in | std::ios::out | std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const size_t at = bytes.find("MARK-OF-THE-LOADER");
+    ASSERT_NE(at, std::string::npos);
+    f.seekp(static_cast<std::streamoff>(at + 30000));
+    f.put('#');
+  };
+  ui_.statuses.clear();
+  UpdateAllDrives();
+  ASSERT_TRUE(SelectImage());
+  FormatThread(FormatInstallDataArgument(Settings()), verify);
+  EXPECT_FALSE(LastFormatOutcome().ok);
+  EXPECT_EQ(LastFormatOutcome().failure,
+            "the data set file EFI/BOOT/BOOTX64.efi does not read back as the zip holds it");
+  EXPECT_TRUE(ui_.Saw("Clover Data set files Not Installed"));
+  EXPECT_FALSE(AllDone());
+  EXPECT_EQ(OpenHandleCount(), 0);
+}
+
 TEST_F(FormatJobTest, AlignmentsAndTheWindowsChoiceKeepTheFormattersBootSector) {
   const fs::path img = MakeDisk(160 * MiB);
   const JobBootImages images = JobSelectBootImages("Windows", "FAT32");

@@ -1,6 +1,7 @@
 #!/bin/bash
 # flashwright-cli backup/restore on image disks with 512- and 4096-byte sectors:
-# byte-for-byte round trip, the MBR entry afterwards, and the exit statuses.
+# byte-for-byte round trip with the read-back check, the MBR entry afterwards, and the exit
+# statuses.
 # usage: cli_roundtrip.sh PATH-TO-flashwright-cli
 set -u
 cli=$1
@@ -39,16 +40,18 @@ for ss in 512 4096; do
   dd if=/dev/urandom of="$img" bs=1M seek=1 count=40 conv=notrunc status=none
 
   opts=(--no-pauses --yes --image "$img" --sector-size "$ss")
-  "$cli" "${opts[@]}" backup --partition 1 --output "$work/part.bin" >"$work/log" 2>&1 ||
+  "$cli" "${opts[@]}" backup --partition 1 --output "$work/part.bin" --verify >"$work/log" 2>&1 ||
     { cat "$work/log"; fail "backup $ss exit $?"; }
   grep -q ' Done$' "$work/log" || fail "no closing line"
+  grep -qx 'Verified' "$work/log" || fail "backup $ss: no Verified line"
   cmp -s "$work/part.bin" <(dd if="$img" bs=1M skip=1 count=40 status=none) ||
     fail "backup $ss differs from the partition"
 
   # A shorter image: only its bytes are written, the entry becomes type af of its length.
   head -c $((17 * 1024 * 1024 + ss)) /dev/urandom >"$work/hfs.img"
-  "$cli" "${opts[@]}" restore --partition 1 --input "$work/hfs.img" >"$work/log" 2>&1 ||
+  "$cli" "${opts[@]}" restore --verify --partition 1 --input "$work/hfs.img" >"$work/log" 2>&1 ||
     { cat "$work/log"; fail "restore $ss"; }
+  grep -qx 'Verified' "$work/log" || fail "restore $ss: no Verified line"
   cmp -s "$work/hfs.img" <(dd if="$img" bs=1M skip=1 status=none | head -c $((17 * 1024 * 1024 + ss))) ||
     fail "restore $ss differs from the image"
   entry=$(mbr_entry_read "$img")

@@ -1,14 +1,17 @@
 // Backup and restore through real loop devices with 512- and 4096-byte sectors, and a backup onto
 // a file system that fills up. Everything runs on image files and loop devices created here.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -99,7 +102,10 @@ class LoopJobDisk final : public ImageJobDisk {
 
 class FileUi final : public Ui {
  public:
-  void ShowStatus(const std::string& text, int) override { statuses.push_back(text); }
+  void ShowStatus(const std::string& text, int) override {
+    statuses.push_back(text);
+    if (onStatus) onStatus(text);
+  }
   MsgAnswer MessageBox(const std::string&, const std::string&, MsgButtons, MsgIcon) override {
     return MsgAnswer::Yes;
   }
@@ -118,6 +124,7 @@ class FileUi final : public Ui {
   void SetComboItems(int, int, const std::vector<std::string>&, int) override {}
   std::string file;
   std::vector<std::string> statuses;
+  std::function<void(const std::string&)> onStatus;
 };
 
 class LoopImages : public ::testing::TestWithParam<uint32_t> {
@@ -274,6 +281,68 @@ TEST_P(LoopImages, ImageFileBehindTheLoopDeviceIsRefused) {
   }
   Shell("losetup -d " + upper);
   EXPECT_EQ(ReadFile(disk_), before);
+}
+
+// Flips one byte of a file through a descriptor of its own, as another program would.
+void FlipByte(const fs::path& file, int64_t offset) {
+  const int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  uint8_t b = 0;
+  ASSERT_EQ(::pread(fd, &b, 1, offset), 1);
+  b ^= 0x5A;
+  ASSERT_EQ(::pwrite(fd, &b, 1, offset), 1);
+  ::fsync(fd);
+  ::close(fd);
+}
+
+TEST_P(LoopImages, VerifyPassesAndCatchesAByteChangedBehindTheCache) {
+  const ImageJobOptions verify{true};
+  auto d = Attach(false);
+  ASSERT_TRUE(d);
+  ui_.file = (dir_ / "part.bin").string();
+  ImageJobOutcome r = RunBackUp(verify);
+  EXPECT_TRUE(r.copied && r.verified);
+  EXPECT_EQ(ui_.statuses.back(), "Verified");
+  r = RunRecover(verify);
+  EXPECT_TRUE(r.copied && r.verified);
+
+  // Between the copy and the check another program changes a byte of the loop device's backing
+  // file, after the loop device's cache was filled with the copy that was written: the check
+  // must see the storage, not the cache.
+  const int64_t bad = 5 * MiB + 123;
+  uint8_t cached = 0, stored = 0;
+  ui_.onStatus = [&](const std::string& text) {
+    if (text != "Verify: reading back what was written") return;
+    const int fd = ::open(loop_.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::vector<uint8_t> range(static_cast<size_t>(kLength));
+    ASSERT_EQ(::pread(fd, range.data(), range.size(), kStart), kLength);
+    FlipByte(disk_, kStart + bad);
+    ASSERT_EQ(::pread(fd, &cached, 1, kStart + bad), 1);
+    ::close(fd);
+    stored = ReadFile(disk_, kStart + bad, 1)[0];
+  };
+  ui_.statuses.clear();
+  r = RunRecover(verify);
+  EXPECT_TRUE(r.copied);
+  EXPECT_FALSE(r.verified);
+  EXPECT_NE(cached, stored) << "the loop device's cache did not keep the old byte";
+  EXPECT_NE(std::find(ui_.statuses.begin(), ui_.statuses.end(),
+                      "Verify Error: first difference at byte " + std::to_string(bad)),
+            ui_.statuses.end());
+
+  // A backup whose image file is changed before the check.
+  ui_.onStatus = [&](const std::string& text) {
+    if (text == "Verify: reading back what was written") FlipByte(ui_.file, kLength - 1);
+  };
+  ui_.statuses.clear();
+  r = RunBackUp(verify);
+  EXPECT_TRUE(r.copied);
+  EXPECT_FALSE(r.verified);
+  EXPECT_NE(std::find(ui_.statuses.begin(), ui_.statuses.end(),
+                      "Verify Error: first difference at byte " + std::to_string(kLength - 1)),
+            ui_.statuses.end());
+  EXPECT_EQ(d->open, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(SectorSizes, LoopImages, ::testing::Values(512u, 4096u));
