@@ -35,7 +35,8 @@ class BusError {
   std::string Text(int rc) const;
 
  private:
-  sd_bus_error error_ = SD_BUS_ERROR_NULL;
+  // The empty error (SD_BUS_ERROR_NULL spelled out: the macro is a C compound literal).
+  sd_bus_error error_{nullptr, nullptr, 0};
 };
 
 enum class BusKind { kSystem, kSession };
