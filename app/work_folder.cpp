@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "app/log.h"
+#include "platform/sysinfo.h"
 
 namespace fs = std::filesystem;
 
@@ -35,6 +36,18 @@ std::string Slashes(std::string path) {
   return path;
 }
 
+// The lock this process holds on its work folder while it exists, so that another running copy
+// of the program (the desktop program beside a command-line run, say) leaves it alone.
+int& WorkDirLock() {
+  static int fd = -1;
+  return fd;
+}
+
+void ReleaseWorkDirLock() {
+  UnlockFile(WorkDirLock());
+  WorkDirLock() = -1;
+}
+
 }  // namespace
 
 std::string& ZorTempWorkDir() {
@@ -50,6 +63,7 @@ std::string TempFolder() {
 int CreateTempWorkDir() {
   std::string& dir = ZorTempWorkDir();
   dir.clear();
+  ReleaseWorkDirLock();  // this process's previous folder goes with the others
   std::string t = TempFolder();
   if (t.empty()) return 0;
   if (t.back() != '/') t += '/';
@@ -61,7 +75,14 @@ int CreateTempWorkDir() {
         it->is_symlink(e2))
       continue;
     std::string path = t + name;
+    bool busy = false;
+    const int lock = LockFolderExclusive(path, &busy);
+    if (busy) {
+      FW_LOG("--> CreateTempWorkDir: in use by another process, kept: " + path);
+      continue;
+    }
     fs::remove_all(path, e2);
+    UnlockFile(lock);
     FW_LOG("--> CreateTempWorkDir: DeleteDirectory: " + path);
   }
   std::string candidate;
@@ -70,6 +91,7 @@ int CreateTempWorkDir() {
   } while (Exists(candidate.substr(0, candidate.size() - 1)));
   dir = candidate;
   if (fs::create_directory(candidate, ec) && !ec) {
+    WorkDirLock() = LockFolderExclusive(candidate, nullptr);
     FW_LOG("Success create ZorTempWorkDir$ = " + candidate);
     return 1;
   }
@@ -144,6 +166,7 @@ void RemoveTempWorkDir() {
   std::error_code ec;
   fs::remove_all(dir, ec);
   dir.clear();
+  ReleaseWorkDirLock();
 }
 
 }  // namespace fw

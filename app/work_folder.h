@@ -11,7 +11,8 @@ std::string& ZorTempWorkDir();
 // The system's temporary folder: $TMPDIR, else /tmp.
 std::string TempFolder();
 
-// Deletes every "ZORTemp*" folder of the temporary folder, then makes a new "ZORTemp" + 1000..9999.
+// Deletes every "ZORTemp*" folder of the temporary folder (except those that another running copy
+// of the program holds as its work folder), then makes a new "ZORTemp" + 1000..9999 and holds it.
 int CreateTempWorkDir();
 // A non-existing "TEMP" + 1000..9999 path in `folder` (earlier TEMP* files deleted); "" for "".
 std::string CreateTempFileName(std::string folder);

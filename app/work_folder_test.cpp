@@ -1,6 +1,8 @@
 #include "app/work_folder.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -57,6 +59,53 @@ TEST_F(WorkFolderTest, NewWorkFolderReplacesEarlierOnes) {
   }
   RemoveTempWorkDir();
   EXPECT_EQ(ZorTempWorkDir(), "");
+}
+
+// Another running copy of the program keeps its work folder while it runs; once it has ended,
+// its folder counts as left over and goes like any other.
+TEST_F(WorkFolderTest, AnotherRunningCopysFolderIsKeptUntilItEnds) {
+  int toParent[2], toChild[2];
+  ASSERT_EQ(pipe(toParent), 0);
+  ASSERT_EQ(pipe(toChild), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    char go = 0;
+    // A forked copy draws the same folder numbers as this process: its second folder is one
+    // that this process's next draw does not repeat.
+    CreateTempWorkDir();
+    const std::string dir = CreateTempWorkDir() == 1 ? ZorTempWorkDir() : std::string();
+    (void)!write(toParent[1], dir.data(), dir.size());
+    close(toParent[1]);
+    (void)!read(toChild[0], &go, 1);  // hold the folder until the parent says so
+    _exit(0);
+  }
+  close(toParent[1]);
+  close(toChild[0]);
+  char buffer[512];
+  const ssize_t n = read(toParent[0], buffer, sizeof buffer);
+  close(toParent[0]);
+  ASSERT_GT(n, 0);
+  const std::string other(buffer, static_cast<size_t>(n));
+  fs::create_directories(tmp_ / "ZORTemp4321" / "left-over");
+
+  ASSERT_EQ(CreateTempWorkDir(), 1);
+  const std::string mine = ZorTempWorkDir();
+  EXPECT_TRUE(fs::is_directory(other)) << "a running copy lost its work folder";
+  EXPECT_FALSE(fs::exists(tmp_ / "ZORTemp4321"));
+  // This process's own earlier folder is not protected from its next one.
+  ASSERT_EQ(CreateTempWorkDir(), 1);
+  if (ZorTempWorkDir() != mine) {
+    EXPECT_FALSE(fs::exists(mine));
+  }
+
+  (void)!write(toChild[1], "x", 1);
+  close(toChild[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_EQ(CreateTempWorkDir(), 1);
+  EXPECT_FALSE(fs::exists(other));
+  RemoveTempWorkDir();
 }
 
 TEST_F(WorkFolderTest, TempFileNamesClearEarlierTempFiles) {

@@ -33,6 +33,9 @@ std::string ErrnoText(int code);
 // user: then *busy is false).
 int LockFileExclusive(const std::string& path, bool* busy);
 void UnlockFile(int fd);
+// Exclusive, non-blocking flock on the folder `path` itself (never through a link). Returns the
+// descriptor (release it with UnlockFile), or -1 with *busy true when another holder has it.
+int LockFolderExclusive(const std::string& path, bool* busy);
 // mkdir with mode 0777 (less umask); true when the folder exists afterwards.
 bool MakeFolder(const std::string& path);
 // rename(2); true on success.

@@ -136,6 +136,18 @@ int LockFileExclusive(const std::string& path, bool* busy) {
   return fd;
 }
 
+int LockFolderExclusive(const std::string& path, bool* busy) {
+  if (busy) *busy = false;
+  const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (busy) *busy = errno == EWOULDBLOCK;
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 void UnlockFile(int fd) {
   if (fd >= 0) close(fd);
 }
