@@ -17,7 +17,11 @@ mapfile -t commands < <(awk '
     inlist && /^  [a-z][a-z0-9-]*( |$)/ { print $1 }' <<<"$help")
 ((${#commands[@]} >= 5)) || { echo "FAIL: no command list in --help:" >&2; echo "$help" >&2; exit 1; }
 
-options_of() { grep -oE -- '(^|[^a-z0-9-])--[a-z][a-z0-9-]*' | grep -oE -- '--[a-z][a-z0-9-]*'; }
+# The options a help text lists: the lines of its "Options:" or "Global options" section.
+options_of() {
+  awk '/^[A-Za-z].*:$/ { inlist = ($0 ~ /^(Options|Global options.*):$/); next }
+       inlist && /^  -/ { print }' | grep -oE -- '--[a-z][a-z0-9-]*'
+}
 mapfile -t options < <({
   options_of <<<"$help"
   for c in "${commands[@]}"; do "$cli" "$c" --help 2>/dev/null </dev/null | options_of || true; done
