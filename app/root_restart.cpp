@@ -48,14 +48,14 @@ std::vector<std::string> PkexecCommand(const std::string& pkexec, const std::str
   return argv;
 }
 
-bool OfferRootRestart(bool asRoot, bool lacksRights, const std::string& pkexec) {
-  if (asRoot || !lacksRights || offered.exchange(1) != 0) return false;
+bool OfferRootRestart(bool asRoot, const std::string& rightsProblem, const std::string& pkexec) {
+  if (asRoot || rightsProblem.empty() || offered.exchange(1) != 0) return false;
   if (pkexec.empty()) {
     FW_LOG_MAIN("pkexec is not installed: no offer to start again as root");
-    ShowStatus("USB disks need administrator rights: start Flashwright with sudo -E flashwright",
-               -1);
+    ShowNote("USB disks need administrator rights: start Flashwright with sudo -E flashwright", -1);
     return false;
   }
+  ShowNote(rightsProblem, -1);
   const MsgAnswer answer =
       MessageBox("Flashwright",
                  "USB disks need administrator rights; disk-image files work without them.\n\n"

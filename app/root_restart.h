@@ -28,11 +28,12 @@ std::vector<std::string> PkexecCommand(const std::string& pkexec, const std::str
                                        bool actionNamesProgram, const DisplayEnvironment& env);
 
 // The desktop program runs as a normal user (`asRoot` false) and the inventory could not open USB
-// disks (`lacksRights`). The first time in a run: without pkexec (`pkexec` empty) the status line
-// says to start the program with sudo -E; with it, a box asks whether to start again through
-// pkexec. True when the user answered Yes: the program then ends normally and calls
-// RestartAsRoot(). Resets with ResetRootRestartOffer() (tests).
-bool OfferRootRestart(bool asRoot, bool lacksRights, const std::string& pkexec);
+// disks for lack of rights (`rightsProblem`, the inventory's text; "" when it could). The first
+// time in a run the status line says so: without pkexec (`pkexec` empty) it says to start the
+// program with sudo -E; with it, a box then asks whether to start again through pkexec.
+// True when the user answered Yes: the program then ends normally and calls RestartAsRoot().
+// Resets with ResetRootRestartOffer() (tests).
+bool OfferRootRestart(bool asRoot, const std::string& rightsProblem, const std::string& pkexec);
 void ResetRootRestartOffer();
 
 // Replaces the process by pkexec starting this program again. Returns only when that failed, with

@@ -34,6 +34,8 @@ class AnsweringUi : public QuietUi {
   }
 };
 
+const std::string kProblem = "USB disks need administrator rights";
+
 class RootRestartTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -82,29 +84,32 @@ TEST(RootRestartCommand, TheActionOfTheInstalledProgramKeepsTheDisplayItself) {
 }
 
 TEST_F(RootRestartTest, OnlyANormalUserWithoutRightsIsAskedAndOnlyOncePerRun) {
-  EXPECT_FALSE(OfferRootRestart(true, true, "/usr/bin/pkexec"));
-  EXPECT_FALSE(OfferRootRestart(false, false, "/usr/bin/pkexec"));
+  EXPECT_FALSE(OfferRootRestart(true, kProblem, "/usr/bin/pkexec"));
+  EXPECT_FALSE(OfferRootRestart(false, "", "/usr/bin/pkexec"));
   EXPECT_TRUE(ui.boxes.empty());
 
   ui.answer = MsgAnswer::Yes;
-  EXPECT_TRUE(OfferRootRestart(false, true, "/usr/bin/pkexec"));
+  EXPECT_TRUE(OfferRootRestart(false, kProblem, "/usr/bin/pkexec"));
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].buttons, MsgButtons::YesNo);
   EXPECT_EQ(ui.boxes[0].icon, MsgIcon::Question);
   EXPECT_NE(ui.boxes[0].text.find("disk-image files work without them"), std::string::npos);
   EXPECT_NE(ui.boxes[0].text.find("pkexec"), std::string::npos);
+  // The status line says why first.
+  ASSERT_FALSE(ui.statuses.empty());
+  EXPECT_EQ(ui.statuses[0], kProblem);
   // A later refresh that still lacks the rights does not ask again.
-  EXPECT_FALSE(OfferRootRestart(false, true, "/usr/bin/pkexec"));
+  EXPECT_FALSE(OfferRootRestart(false, kProblem, "/usr/bin/pkexec"));
   EXPECT_EQ(ui.boxes.size(), 1u);
 
   ResetRootRestartOffer();
   ui.answer = MsgAnswer::No;
-  EXPECT_FALSE(OfferRootRestart(false, true, "/usr/bin/pkexec"));
+  EXPECT_FALSE(OfferRootRestart(false, kProblem, "/usr/bin/pkexec"));
   EXPECT_EQ(ui.boxes.size(), 2u);
 }
 
 TEST_F(RootRestartTest, WithoutPkexecTheStatusLineNamesSudo) {
-  EXPECT_FALSE(OfferRootRestart(false, true, ""));
+  EXPECT_FALSE(OfferRootRestart(false, kProblem, ""));
   EXPECT_TRUE(ui.boxes.empty());
   ASSERT_EQ(ui.statuses.size(), 1u);
   EXPECT_NE(ui.statuses[0].find("sudo -E flashwright"), std::string::npos);
