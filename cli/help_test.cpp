@@ -8,14 +8,11 @@
 #include <filesystem>
 #include <sstream>
 
+#include "cli/cli_run_test_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CliRun {
-  int status;
-  std::string out;
-};
 
 class CliHelpTest : public ::testing::Test {
  protected:
@@ -25,17 +22,9 @@ class CliHelpTest : public ::testing::Test {
     fs::create_directories(dir_);
   }
   void TearDown() override { fs::remove_all(dir_); }
-  CliRun Run(const std::string& args) {
-    const std::string cmd = "cd '" + dir_.string() + "' && env XDG_CONFIG_HOME='" + dir_.string() +
-                            "/cfg' '" FW_CLI_PATH "' " + args + " 2>&1 </dev/null";
-    CliRun r{-1, ""};
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) r.out.append(buffer, n);
-    const int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+  fw::test::CliRun Run(const std::string& args) {
+    return fw::test::RunCli(
+        "env XDG_CONFIG_HOME='" + dir_.string() + "/cfg' '" FW_CLI_PATH "' " + args, dir_);
   }
   fs::path dir_;
 };
@@ -49,7 +38,7 @@ std::vector<std::string> Section(const std::string& text, const std::string& tit
 }
 
 TEST_F(CliHelpTest, TheCommandListIsOneAlignedLinePerCommand) {
-  const CliRun r = Run("--help");
+  const fw::test::CliRun r = Run("--help");
   ASSERT_EQ(r.status, 0) << r.out;
   const std::vector<std::string> commands = Section(r.out, "Commands:");
   ASSERT_GE(commands.size(), 8u) << r.out;
@@ -66,12 +55,12 @@ TEST_F(CliHelpTest, TheCommandListIsOneAlignedLinePerCommand) {
 
 TEST_F(CliHelpTest, CommandHelpListsTheOptionsAndTouchesNothing) {
   for (const char* command : {"format", "backup", "restore", "download", "list", "volume"}) {
-    const CliRun r = Run(std::string(command) + " --help");
+    const fw::test::CliRun r = Run(std::string(command) + " --help");
     EXPECT_EQ(r.status, 0) << command << ": " << r.out;
     EXPECT_EQ(r.out.rfind(std::string("usage: flashwright-cli [GLOBAL OPTIONS] ") + command, 0), 0u)
         << r.out;
   }
-  const CliRun format = Run("format --disk 3 --help");
+  const fw::test::CliRun format = Run("format --disk 3 --help");
   EXPECT_EQ(format.status, 0);
   for (const char* option : {"  --disk N ", "  --boot-records Clover|Windows|FreeDos|Not_Format\n",
                              "  --local-distr FILE "})
@@ -81,7 +70,7 @@ TEST_F(CliHelpTest, CommandHelpListsTheOptionsAndTouchesNothing) {
 }
 
 TEST_F(CliHelpTest, AGlobalOptionAfterTheCommandIsToldWhereItBelongs) {
-  CliRun r = Run("format --yes");
+  fw::test::CliRun r = Run("format --yes");
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out,
             "flashwright-cli: --yes is a global option: give it before the command "
