@@ -121,12 +121,7 @@ int FormatCommand(const GlobalOptions& options, const std::vector<std::string>& 
 
 }  // namespace
 
-FW_CLI_HELP("format",
-            "[--disk N] [--boot-records Clover|Windows|FreeDos|Not_Format] "
-            "[--file-system FAT32|FAT32-LBA|exFAT|NTFS|UDF] [--align 63|2048|4096|8192] "
-            "[--multi-partitions 0|1] [--boot-size MB] [--label TEXT] [--quick-format 0|1] "
-            "[--data-set Local|DL|Not_Install] [--local-distr FILE]",
-            "wipe a disk or image and make it bootable (the Format button)",
+FW_CLI_HELP("format", "", "wipe a disk or image and make it bootable (the Format button)",
             "Wipes the disk and makes it bootable: a new partition table, the first partition "
             "formatted, the program's boot code, the data set. It shows the task and asks first "
             "(--yes answers). The options hold for this run only; the rest comes from the "

@@ -142,9 +142,14 @@ bool RegisterHelp(const CommandHelp& help) {
 }
 
 HelpText HelpOf(const Command& command) {
-  for (const CommandHelp& h : HelpTable())
-    if (std::string(h.name) == command.name) return {h.synopsis, h.summary, h.details};
-  return FromUsage(command);
+  HelpText help = FromUsage(command);
+  for (const CommandHelp& h : HelpTable()) {
+    if (std::string(h.name) != command.name) continue;
+    if (*h.synopsis != '\0') help.synopsis = h.synopsis;
+    if (*h.summary != '\0') help.summary = h.summary;
+    help.details = h.details;
+  }
+  return help;
 }
 
 void PrintUsage(std::ostream& out) {

@@ -13,8 +13,10 @@ namespace fw::cli {
 // The help of one command, registered beside it with FW_CLI_HELP.
 struct CommandHelp {
   const char* name;
-  const char* synopsis;  // the arguments after the command's name
-  const char* summary;   // the one line of --help
+  // The arguments after the command's name; "" = those of the command table's usage line, which
+  // then stays the one place that names the command's options.
+  const char* synopsis;
+  const char* summary;  // the one line of --help; "" = the usage line's
   // COMMAND --help: a paragraph of what the command does, then an empty line and one
   // "OPTION\tDESCRIPTION" line per option or argument ("" when there are none).
   const char* details;
@@ -25,7 +27,8 @@ bool RegisterHelp(const CommandHelp& help);
 struct HelpText {
   std::string synopsis, summary, details;
 };
-// The registered help of `command`, or one made from its one-line usage ("name ARGS  summary").
+// The help of `command`: its one-line usage ("name ARGS  summary"), completed or overridden by
+// the help registered for it.
 HelpText HelpOf(const Command& command);
 
 void PrintUsage(std::ostream& out);

@@ -22,10 +22,24 @@ options_of() {
   awk '/^[A-Za-z].*:$/ { inlist = ($0 ~ /^(Options|Global options.*):$/); next }
        inlist && /^  -/ { print }' | grep -oE -- '--[a-z][a-z0-9-]*'
 }
+# The options of a command's usage line (up to the first empty line of its help).
+usage_options_of() { awk '/^$/ { exit } { print }' | grep -oE -- '--[a-z][a-z0-9-]*' || true; }
 mapfile -t options < <({
   options_of <<<"$help"
-  for c in "${commands[@]}"; do "$cli" "$c" --help 2>/dev/null </dev/null | options_of || true; done
+  for c in "${commands[@]}"; do
+    "$cli" "$c" --help 2>/dev/null </dev/null | { usage_options_of; options_of; } || true
+  done
 } | sort -u)
+
+# A command that describes its options describes every option of its usage line.
+for c in "${commands[@]}"; do
+  command_help=$("$cli" "$c" --help 2>/dev/null </dev/null) || fail "$c --help failed"
+  described=$(options_of <<<"$command_help" || true)
+  [[ -n $described ]] || continue
+  for o in $(usage_options_of <<<"$command_help"); do
+    grep -qx -- "$o" <<<"$described" || fail "$c --help names $o in its usage but not among its options"
+  done
+done
 
 # The manual page's words, with roff's escapes undone.
 man_text=$(sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' "$src/dist/man/flashwright-cli.1")
@@ -57,6 +71,17 @@ offered=$(PATH="$(dirname "$cli"):$PATH" bash -c '
   printf "%s\n" "${COMPREPLY[@]}"' _ "$src")
 for c in "${commands[@]}"; do
   grep -qx -- "$c" <<<"$offered" || fail "the bash completion does not offer $c"
+done
+# After a command, its action words (hfs-support status|install|remove).
+actions=$(PATH="$(dirname "$cli"):$PATH" bash -c '
+  source /usr/share/bash-completion/bash_completion
+  source "$1/dist/bash-completion/flashwright-cli"
+  COMP_LINE="flashwright-cli hfs-support "; COMP_POINT=${#COMP_LINE}
+  COMP_WORDS=(flashwright-cli hfs-support ""); COMP_CWORD=2
+  _flashwright_cli flashwright-cli "" hfs-support
+  printf "%s\n" "${COMPREPLY[@]}"' _ "$src")
+for a in status install remove; do
+  grep -qx -- "$a" <<<"$actions" || fail "the bash completion does not offer hfs-support $a"
 done
 
 leftovers=$(ls -A)
