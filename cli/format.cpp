@@ -137,9 +137,11 @@ FW_CLI_HELP("format", "", "wipe a disk or image and make it bootable (the Format
             "--boot-size MB\tthe boot partition's size, 32 to 2000000\n"
             "--label TEXT\tthe volume label (at most 11 characters)\n"
             "--quick-format 0|1\t0 zeroes the partition before the file system is made\n"
-            "--data-set Local|DL|Not_Install\tthe Clover data set: a zip of the local repository, "
-            "downloaded, or none\n"
-            "--local-distr FILE\tthe data-set zip for --data-set Local");
+            "--data-set Local|DL|Not_Install\tthe Clover data set: from the local repository, "
+            "the release downloaded from the Clover project, or none\n"
+            "--clover-rev N\twith --data-set DL: this Clover revision instead of the latest\n"
+            "--local-distr FILE\twith --data-set Local: a data-set zip or a release archive "
+            "(Clover-N-X64.iso.7z)");
 FW_CLI_COMMAND("format",
                "format [--disk N] [--boot-records Clover|Windows|FreeDos|Not_Format] "
                "[--file-system FAT32|FAT32-LBA|exFAT|NTFS|UDF] [--align 63|2048|4096|8192] "

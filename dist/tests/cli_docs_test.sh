@@ -43,7 +43,7 @@ done
 
 # The manual page's words, with roff's escapes undone.
 man_text=$(sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' "$src/dist/man/flashwright-cli.1")
-manual=$(sed -e 's/<[^>]*>//g' -e 's/&gt;/>/g' -e 's/&lt;/</g' -e 's/&amp;/\&/g' "$src/docs/manual.html")
+manual=$(sed -e 's/<[^>]*>/ /g' -e 's/&gt;/>/g' -e 's/&lt;/</g' -e 's/&amp;/\&/g' "$src/docs/manual.html")
 
 # The README's code: indented lines and `spans`.
 readme_code=$({
