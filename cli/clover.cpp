@@ -37,7 +37,7 @@ int CloverCheckCommand(const GlobalOptions&, const std::vector<std::string>& arg
   }
   CancelMainThread = 0;
   if (code != kWebOk) return Fail(kExitFailure, "clover-check: no Clover revision found");
-  std::cout << "Found Latest Clover r" << Settings().CloverLastRev << "\n";
+  // The check's own status line has said "Found Latest Clover r" + the revision: the list follows.
   for (int rev : KnownCloverRevisions()) std::cout << rev << "\n";
   return kExitOk;
 }
