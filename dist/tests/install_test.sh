@@ -27,6 +27,7 @@ done
 if [[ $gui == ON ]]; then
   expect+=(
     bin/flashwright
+    bin/flashwright-crash-box  # the crash handler runs it from beside the program
     share/applications/flashwright.desktop
     share/metainfo/io.github.flashwright_mivo.flashwright.metainfo.xml
     share/icons/hicolor/scalable/apps/flashwright.svg
