@@ -61,27 +61,30 @@ for o in "${options[@]}"; do
   grep -qE -- "(^|[^a-z-])$o([^a-z-]|$)" <<<"$manual" || fail "manual.html does not describe $o"
 done
 
-# The completion, as bash runs it on Tab after "flashwright-cli ".
-offered=$(PATH="$(dirname "$cli"):$PATH" bash -c '
-  source /usr/share/bash-completion/bash_completion
-  source "$1/dist/bash-completion/flashwright-cli"
-  COMP_LINE="flashwright-cli "; COMP_POINT=${#COMP_LINE}
-  COMP_WORDS=(flashwright-cli ""); COMP_CWORD=1
-  _flashwright_cli flashwright-cli "" flashwright-cli
-  printf "%s\n" "${COMPREPLY[@]}"' _ "$src")
+# What the completion offers, as bash runs it on Tab after the words given ("" for the word being
+# typed).
+complete_after() {
+  PATH="$(dirname "$cli"):$PATH" bash -c '
+    source /usr/share/bash-completion/bash_completion
+    source "$1/dist/bash-completion/flashwright-cli"
+    shift
+    COMP_WORDS=(flashwright-cli "$@" ""); COMP_CWORD=${#COMP_WORDS[@]}-1
+    COMP_LINE="${COMP_WORDS[*]}"; COMP_POINT=${#COMP_LINE}
+    _flashwright_cli flashwright-cli "" "${COMP_WORDS[COMP_CWORD-1]}"
+    printf "%s\n" "${COMPREPLY[@]}"' _ "$src" "$@"
+}
+offered=$(complete_after)
 for c in "${commands[@]}"; do
   grep -qx -- "$c" <<<"$offered" || fail "the bash completion does not offer $c"
 done
-# After a command, its action words (hfs-support status|install|remove).
-actions=$(PATH="$(dirname "$cli"):$PATH" bash -c '
-  source /usr/share/bash-completion/bash_completion
-  source "$1/dist/bash-completion/flashwright-cli"
-  COMP_LINE="flashwright-cli hfs-support "; COMP_POINT=${#COMP_LINE}
-  COMP_WORDS=(flashwright-cli hfs-support ""); COMP_CWORD=2
-  _flashwright_cli flashwright-cli "" hfs-support
-  printf "%s\n" "${COMPREPLY[@]}"' _ "$src")
+# After a command, its action words; after an option, its values.
+actions=$(complete_after hfs-support)
 for a in status install remove; do
   grep -qx -- "$a" <<<"$actions" || fail "the bash completion does not offer hfs-support $a"
+done
+values=$(complete_after format --file-system)
+for v in FAT32 FAT32-LBA exFAT NTFS UDF; do
+  grep -qx -- "$v" <<<"$values" || fail "the bash completion does not offer --file-system $v"
 done
 
 leftovers=$(ls -A)
