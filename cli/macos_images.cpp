@@ -100,7 +100,8 @@ int RecoveryGetCommand(const GlobalOptions&, const std::vector<std::string>& arg
   int row = -1;
   const std::string& which = words[0];
   if (which.find_first_not_of("0123456789") == std::string::npos) {
-    row = std::atoi(which.c_str()) - 1;
+    // More digits than an int holds name no entry (atoi would wrap them onto one).
+    if (!which.empty() && which.size() <= 9) row = std::atoi(which.c_str()) - 1;
   } else {
     for (size_t i = 0; i < rows.size(); ++i)
       if (rows[i] == which) row = static_cast<int>(i);
