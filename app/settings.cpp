@@ -81,7 +81,27 @@ std::string NormalizeCheckDate(const std::string& text) {
   return buffer;
 }
 
-std::string ProgramFolder() { return Program().folder; }
+// A program installed under a system prefix keeps nothing beside itself: run as root, the
+// "beside the program" rule would write into /usr/bin.
+bool IsSystemProgramFolder(const std::string& folder) {
+  for (const char* prefix : {"/usr/", "/opt/"})
+    if (folder.rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
+// What the settings call the program folder: the program's own folder, or
+// $XDG_CONFIG_HOME/flashwright/ (created) when the program is installed or its folder is not
+// writable, so that neither the file nor the repositories land where they must not or cannot.
+std::string ProgramFolder() {
+  const std::string& own = Program().folder;
+  if (!IsSystemProgramFolder(own) && FolderIsWritable(own)) return own;
+  const std::string config = UserConfigFolder();
+  if (config.empty()) return own;
+  MakeFolder(config);
+  const std::string folder = config + "/flashwright/";
+  MakeFolder(folder);
+  return folder;
+}
 
 bool IsFolder(const std::string& path) {
   std::error_code ec;
@@ -129,13 +149,7 @@ void AddSettingsGroup(const SettingsGroup& group) {
 std::string DefaultSettingsPath(const std::string& baseName) {
   const ProgramPaths& p = Program();
   std::string base = !baseName.empty() ? baseName : p.baseName.empty() ? "flashwright" : p.baseName;
-  if (FolderIsWritable(p.folder)) return p.folder + base + ".ini";
-  std::string config = UserConfigFolder();
-  if (config.empty()) return p.folder + base + ".ini";
-  MakeFolder(config);
-  std::string folder = config + "/flashwright/";
-  MakeFolder(folder);
-  return folder + base + ".ini";
+  return ProgramFolder() + base + ".ini";
 }
 
 void ParseSettingsText(const std::string& text, SettingsRecord& s) {

@@ -53,11 +53,10 @@ using UrlList = std::vector<std::pair<std::string, std::string>>;
 // LoadSetting and SaveSetting do nothing while it is empty.
 const std::string& SettingsPath();
 void SetSettingsPath(const std::string& path);
-// The default location: program folder + base name + ".ini" when that folder is writable, else
-// $XDG_CONFIG_HOME/flashwright/ (or ~/.config/flashwright/) + base name + ".ini", folder created.
-// Default place of the settings file: the program folder when it is writable, else the user's
-// configuration folder. `baseName` names the file ("<baseName>.ini"); empty means the running
-// program's own base name.
+// Default place of the settings file: beside the program when its folder is writable and not
+// under a system prefix (/usr, /usr/local, /opt), else $XDG_CONFIG_HOME/flashwright/ (or
+// ~/.config/flashwright/, created). The repositories' default follows the same folder.
+// `baseName` names the file ("<baseName>.ini"); empty means the running program's own base name.
 std::string DefaultSettingsPath(const std::string& baseName = {});
 
 // Reads the settings file into Settings(), applying every range rule; opens the debug log when

@@ -232,5 +232,33 @@ TEST_F(SettingsTest, LocationIsBesideTheProgramOrInTheConfigFolder) {
   unsetenv("XDG_CONFIG_HOME");
 }
 
+TEST_F(SettingsTest, AnInstalledProgramKeepsSettingsAndRepositoriesInTheConfigFolder) {
+  setenv("XDG_CONFIG_HOME", (dir_ / "cfg").c_str(), 1);
+  const std::string config = (dir_ / "cfg").string() + "/flashwright/";
+  // Writable for root, and still not a place for the settings or for downloads and images.
+  for (const char* folder : {"/usr/bin/", "/usr/local/bin/", "/opt/flashwright/bin/"}) {
+    Program().folder = folder;
+    EXPECT_EQ(DefaultSettingsPath(), config + "flashwright.ini") << folder;
+    const SettingsRecord s = Parse(Ini("CloverLocalRepository = .\\"));
+    EXPECT_EQ(s.CloverLocalRepository, config) << folder;
+    EXPECT_EQ(s.ZORImageLocalRepo, config) << folder;
+  }
+  // A copy unpacked or built anywhere else keeps the rule, even below a folder named usr.
+  fs::create_directories(dir_ / "usr" / "bin");
+  Program().folder = (dir_ / "usr" / "bin").string() + "/";
+  EXPECT_EQ(DefaultSettingsPath(), Program().folder + "flashwright.ini");
+  EXPECT_EQ(Parse("").ZORImageLocalRepo, Program().folder);
+  unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(SettingsTest, RepositoriesOfAProgramInAReadOnlyFolderGoToTheConfigFolder) {
+  setenv("XDG_CONFIG_HOME", (dir_ / "cfg").c_str(), 1);
+  Program().folder = (dir_ / "missing").string() + "/";
+  const std::string config = (dir_ / "cfg").string() + "/flashwright/";
+  EXPECT_EQ(Parse("").CloverLocalRepository, config);
+  EXPECT_EQ(Parse(Ini("ZORImageLocalRepo = /no/such/folder/")).ZORImageLocalRepo, config);
+  unsetenv("XDG_CONFIG_HOME");
+}
+
 }  // namespace
 }  // namespace fw

@@ -60,6 +60,11 @@ std::string FormatDurationText(int64_t seconds) {
   return text;
 }
 
+std::string FormatShownDurationText(int64_t seconds) {
+  const std::string text = FormatDurationText(seconds);
+  return text.empty() ? "0 s " : text;
+}
+
 }  // namespace fw
 
 namespace fw {

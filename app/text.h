@@ -13,6 +13,9 @@ std::string FormatSizeText(int64_t bytes, int decimals);
 
 // Whole seconds as "1 w 1 d 00 h 00 m 00 s ", "1 h 05 m 09 s ", "1 m 05 s "; "" for 0.
 std::string FormatDurationText(int64_t seconds);
+// The same for a status line's "Remain:" and "Total:", which never stand without a value: "0 s "
+// for less than a second.
+std::string FormatShownDurationText(int64_t seconds);
 
 // "Error: " + the system's message for an errno value (curl codes are added by the HTTP engine
 // through SetErrorTextSource).

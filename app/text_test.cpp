@@ -29,6 +29,8 @@ TEST(FormatDurationText, Layout) {
   EXPECT_EQ(FormatDurationText(3600 + 5 * 60 + 9), "1 h 05 m 09 s ");
   EXPECT_EQ(FormatDurationText(691200), "1 w 1 d 00 h 00 m 00 s ");
   EXPECT_EQ(FormatDurationText(86400 + 61), "1 d 00 h 01 m 01 s ");
+  EXPECT_EQ(FormatShownDurationText(0), "0 s ");
+  EXPECT_EQ(FormatShownDurationText(65), "1 m 05 s ");
 }
 
 TEST(CutToCharacters, WholeCharactersWithinTheUnits) {

@@ -53,6 +53,7 @@ void SetUi(Ui* ui) { gUi = ui ? ui : &gSilent; }
 
 void ShowStatus(const std::string& text, int percent) { TheUi().ShowStatus(text, percent); }
 void ShowNote(const std::string& text, int percent) { TheUi().ShowNote(text, percent); }
+void ShowPrompt(const std::string& text) { TheUi().ShowPrompt(text); }
 
 void ShowStatusFor(const std::string& text, int milliseconds) {
   Ui& ui = TheUi();

@@ -30,6 +30,9 @@ class Ui {
   // least kNoteMs; ShowStatus texts that come meanwhile move only the bar, and the newest of them
   // is shown after the note.
   virtual void ShowNote(const std::string& text, int percent) { ShowStatus(text, percent); }
+  // A request to act in the window ("Select the USB Flash Drive, please"): the status line of the
+  // desktop program; a command line, where nothing is selected by hand, shows nothing.
+  virtual void ShowPrompt(const std::string& text) { ShowStatus(text, -1); }
   // True once the main window (or the CLI's status line) exists: ShowStatusFor does nothing before.
   virtual bool HasMainWindow() const { return true; }
 
@@ -70,6 +73,7 @@ inline constexpr int kNoteMs = 2000;
 
 // Shorthands for the jobs.
 void ShowStatus(const std::string& text, int percent);
+void ShowPrompt(const std::string& text);
 void ShowNote(const std::string& text, int percent);
 // When the main window exists and the text is not empty: ShowStatus(text, 0), then pause
 // `milliseconds` on the calling thread (through the clock).

@@ -13,6 +13,7 @@
 #include "app/log.h"
 #include "app/settings.h"
 #include "cli/cli.h"
+#include "cli/help.h"
 #include "cli/interrupt.h"
 #include "datasets/clover_iso_unpack.h"
 #include "datasets/clover_local_distr.h"
@@ -36,7 +37,7 @@ int CloverCheckCommand(const GlobalOptions&, const std::vector<std::string>& arg
   }
   CancelMainThread = 0;
   if (code != kWebOk) return Fail(kExitFailure, "clover-check: no Clover revision found");
-  std::cout << "Found Latest Clover r" << Settings().CloverLastRev << "\n";
+  // The check's own status line has said "Found Latest Clover r" + the revision: the list follows.
   for (int rev : KnownCloverRevisions()) std::cout << rev << "\n";
   return kExitOk;
 }
@@ -147,6 +148,22 @@ int MakeCloverZipCommand(const GlobalOptions&, const std::vector<std::string>& a
 
 }  // namespace
 
+FW_CLI_HELP("clover-check", "", "",
+            "Reads the Clover project's release page and prints \"Found Latest Clover r\" and "
+            "the newest revision, then the revisions found, newest first, one per line. Keeps the "
+            "revision and the time of the check in the settings (CloverLastRev, "
+            "CloverLastRevCheckDate); exit status 1 when no revision was found.");
+FW_CLI_HELP("clover-repo", "", "",
+            "Prints the usable files of the Clover local repository as \"FileName (Rev.N)\", "
+            "highest revision first: data-set zips whose root boot file names a revision, and "
+            "release archives. Saves nothing.\n\n"
+            "--repo DIR\tlook in DIR instead of the CloverLocalRepository setting");
+FW_CLI_HELP("make-clover-zip", "", "",
+            "Turns a Clover release archive (Clover-N-X64.iso.7z) into the data-set zip "
+            "Clover-N-X64.zip that format --data-set Local installs, through 7zz, and prints its "
+            "path.\n\n"
+            "ARCHIVE\tthe release archive\n"
+            "--output DIR\tthe folder for the zip (made when missing)");
 FW_CLI_COMMAND("clover-check", "clover-check        find the latest Clover revision on the web",
                CloverCheckCommand);
 FW_CLI_QUERY_COMMAND("clover-repo",

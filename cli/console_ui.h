@@ -1,5 +1,6 @@
-// The CLI's Ui: a one-line progress display on a terminal (plain lines when stdout is not one),
-// message boxes printed and answered by --yes, by the user at a terminal, or with Cancel.
+// The CLI's Ui. Steps of a job are lines of their own; progress is one line rewritten in place on
+// a terminal, and a line per few percent in a pipe. Message boxes are printed and asked as [y/N]:
+// answered by --yes, by the user at a terminal, or with No at once when there is none to ask.
 #pragma once
 
 #include <cstdio>
@@ -17,6 +18,8 @@ class ConsoleUi : public Ui {
   ~ConsoleUi() override;
 
   void ShowStatus(const std::string& text, int percent) override;
+  // The window's prompts ("Select the USB Flash Drive, please") have no place on a command line.
+  void ShowPrompt(const std::string&) override {}
   MsgAnswer MessageBox(const std::string& title, const std::string& text, MsgButtons buttons,
                        MsgIcon icon) override;
   std::string OpenFileChooser(const std::string&, const std::string& defaultPath,
@@ -33,12 +36,16 @@ class ConsoleUi : public Ui {
   void EndLine();
 
  private:
+  void ShowProgress(const std::string& text, int percent);
+
   bool yes_;
   std::FILE* in_;
   std::FILE* out_;
   bool terminal_;
-  bool lineOpen_ = false;
-  std::string lastPlain_;
+  bool lineOpen_ = false;    // a progress line waits for its end
+  std::string lastText_;     // the last status text
+  int lastPercent_ = -1;     // the last progress printed in a pipe; -1 after a step
+  std::string lastPrinted_;  // and its text
 };
 
 }  // namespace fw

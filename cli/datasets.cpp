@@ -8,6 +8,7 @@
 
 #include "cli/cli.h"
 #include "cli/disk.h"
+#include "cli/help.h"
 #include "datasets/data_zip.h"
 #include "datasets/dataset_services.h"
 #include "datasets/packed_items.h"
@@ -64,6 +65,19 @@ int TestCommand(const GlobalOptions&, const std::vector<std::string>& args) {
 
 }  // namespace
 
+FW_CLI_HELP("extract-data-zip", "ZIP TARGET [--delete]",
+            "unpack a data-set zip into a folder or onto a volume",
+            "Unpacks ZIP into TARGET. A volume is written through the program's FAT32/exFAT "
+            "engine without mounting it; its disk is claimed first. Entries that would land "
+            "outside TARGET, links and entries larger than the free space are skipped.\n\n"
+            "ZIP\tthe zip archive\n"
+            "TARGET\ta folder, or a volume by its drive letter from list (E: or E:\\EFI)\n"
+            "--delete\tremove ZIP afterwards");
+FW_CLI_HELP("install-freedos", "TARGET", "unpack the FreeDOS boot files carried in the program",
+            "Unpacks the FreeDOS boot files carried in the program into TARGET.\n\n"
+            "TARGET\ta folder, or a volume by its drive letter from list (E:)");
+FW_CLI_HELP("test-data-zip", "ZIP", "print the Clover revision of a data-set zip",
+            "Prints the Clover revision of a data-set zip; exit status 1 when it holds none.");
 FW_CLI_COMMAND("extract-data-zip", "extract-data-zip ZIP TARGET [--delete]  (TARGET: folder or E:)",
                ExtractCommand);
 FW_CLI_COMMAND("install-freedos", "install-freedos TARGET  extract the carried FreeDOS boot set",

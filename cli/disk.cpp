@@ -11,18 +11,14 @@ namespace fw::cli {
 
 namespace {
 
-// The disk number of the attached image `path`; -1 when the inventory has none, -2 when two
-// attached images have that file name.
+// The disk number of the attached image `path`; -1 when the inventory has none.
 int32_t ImageDiskNumber(const std::string& path) {
-  const std::string name = std::filesystem::path(path).filename().string();
-  int32_t found = -1;
-  for (const DiskRecord& d : DiskRecords()) {
-    if (d.BusType == "FileBackedVirtual" && d.VendorId == "Image" && d.ProductId == name) {
-      if (found >= 0) return -2;
-      found = d.DiskNumber;
-    }
-  }
-  return found;
+  std::error_code ec;
+  const std::filesystem::path wanted = std::filesystem::absolute(path, ec).lexically_normal();
+  for (const DiskRecord& d : DiskRecords())
+    if (!d.ImageFile.empty() && std::filesystem::path(d.ImageFile).lexically_normal() == wanted)
+      return d.DiskNumber;
+  return -1;
 }
 
 }  // namespace
@@ -65,8 +61,6 @@ int ChooseCommandDisk(const GlobalOptions& options, const std::string& command,
                       int64_t* diskNumber) {
   if (!options.image.empty() && *diskNumber < 0) {
     *diskNumber = ImageDiskNumber(options.image);
-    if (*diskNumber == -2)
-      return Fail(kExitUsage, "two attached images have that file name: give --disk N");
     if (*diskNumber < 0) return Fail(kExitFailure, "the image is not in the disk inventory");
   }
   if (*diskNumber < 0)

@@ -10,6 +10,7 @@
 #include "app/settings.h"
 #include "app/ui.h"
 #include "cli/cli.h"
+#include "cli/help.h"
 #include "cli/interrupt.h"
 #include "net/http_get.h"
 
@@ -77,6 +78,11 @@ int DownloadCommand(const GlobalOptions&, const std::vector<std::string>& args) 
 
 }  // namespace
 
+FW_CLI_HELP("download", "URL [--output FILE]", "fetch a file over HTTP, HTTPS or FTP",
+            "Downloads URL, resuming a broken connection up to ResumeMaxAttemptsNumber times. A "
+            "failed download leaves no partial file, and the message names the reason.\n\n"
+            "URL\thttp://, https:// (certificates are checked) or ftp://\n"
+            "--output FILE\twhere to save it (default: the last part of the URL's path)");
 FW_CLI_COMMAND("download", "download URL [--output FILE]  fetch a file over HTTP/HTTPS/FTP",
                DownloadCommand);
 

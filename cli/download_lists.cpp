@@ -9,6 +9,7 @@
 
 #include "app/globals.h"
 #include "cli/cli.h"
+#include "cli/help.h"
 #include "cli/interrupt.h"
 #include "net/additional_dl.h"
 #include "net/additional_dl_get.h"
@@ -90,6 +91,18 @@ int DlGetCommand(const GlobalOptions&, const std::vector<std::string>& args) {
 
 }  // namespace
 
+FW_CLI_HELP("dl-list", "", "the additional download lists, numbered",
+            "Prints the rows of the additional download lists as the Download Center shows them, "
+            "numbered as dl-get takes them: the user's UserDL.ini from the current folder first, "
+            "then the maker's list. Saves nothing.\n\n"
+            "--update\tfetch the maker's list DLList.ini first (exit status 1 when it cannot be "
+            "had; the user's list is printed all the same)");
+FW_CLI_HELP("dl-get", "", "download an entry of the lists into the Clover repository",
+            "Downloads an entry of the lists into the Clover local repository (into the "
+            "sub-folder its Catalog names), checks it against its MD5 or SHA-1 digest when the "
+            "list gives one, and prints the summary. The maker's list is fetched only when the "
+            "user's list has no such entry.\n\n"
+            "N|NAME\tthe row number that dl-list shows, or the entry's name");
 FW_CLI_QUERY_COMMAND("dl-list",
                      "dl-list [--update]  the additional download lists, numbered (--update: "
                      "with the maker's list)",

@@ -5,6 +5,7 @@
 
 #include "cli/cli.h"
 #include "cli/disk.h"
+#include "cli/help.h"
 #include "disk/inventory.h"
 #include "disk/safe_removal.h"
 
@@ -34,6 +35,11 @@ int EjectCommand(const GlobalOptions& options, const std::vector<std::string>& a
 
 }  // namespace
 
+FW_CLI_HELP("eject", "", "",
+            "Prepares the disk for unplugging as the Eject button does: its volumes unmounted, "
+            "its caches flushed, then the drive powered off through udisks2 (or removed from the "
+            "kernel's SCSI layer); a loop device is detached, an image file let go of.\n\n"
+            "--disk N\tthe disk number that list shows (not needed with --image)");
 FW_CLI_COMMAND("eject", "eject [--disk N]     safe removal of the disk (or of the --image file)",
                EjectCommand);
 

@@ -9,6 +9,7 @@
 #include "app/settings.h"
 #include "cli/cli.h"
 #include "cli/disk.h"
+#include "cli/help.h"
 #include "datasets/dataset_services.h"
 #include "disk/inventory.h"
 #include "prepare/format_job.h"
@@ -125,6 +126,29 @@ int FormatCommand(const GlobalOptions& options, const std::vector<std::string>& 
 
 }  // namespace
 
+FW_CLI_HELP("format", "", "wipe a disk or image and make it bootable (the Format button)",
+            "Wipes the disk and makes it bootable: a new partition table, the first partition "
+            "formatted, the program's boot code, the data set. It shows the task and asks first "
+            "(--yes answers). The options hold for this run only; the rest comes from the "
+            "settings.\n\n"
+            "--disk N\tthe disk number that list shows (not needed with --image)\n"
+            "--boot-records Clover|Windows|FreeDos|Not_Format\tthe boot code and data set; "
+            "Not_Format keeps the disk's layout and only installs the data set\n"
+            "--file-system FAT32|FAT32-LBA|exFAT|NTFS|UDF\tthe first partition's file system "
+            "(NTFS needs mkntfs, UDF mkudffs)\n"
+            "--align 63|2048|4096|8192\tthe sector the first partition starts at\n"
+            "--multi-partitions 0|1\t1: a boot partition of --boot-size MB and a second one over "
+            "the rest\n"
+            "--boot-size MB\tthe boot partition's size, 32 to 2000000\n"
+            "--label TEXT\tthe volume label (at most 11 characters)\n"
+            "--quick-format 0|1\t0 zeroes the partition before the file system is made\n"
+            "--data-set Local|DL|Not_Install\tthe Clover data set: from the local repository, "
+            "the release downloaded from the Clover project, or none\n"
+            "--clover-rev N\twith --data-set DL: this Clover revision instead of the latest\n"
+            "--local-distr FILE\twith --data-set Local: a data-set zip or a release archive "
+            "(Clover-N-X64.iso.7z)\n"
+            "--verify\tread every file of the data set back from the volume and compare it with "
+            "the zip");
 FW_CLI_COMMAND("format",
                "format [--disk N] [--boot-records Clover|Windows|FreeDos|Not_Format] "
                "[--file-system FAT32|FAT32-LBA|exFAT|NTFS|UDF] [--align 63|2048|4096|8192] "

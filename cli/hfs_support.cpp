@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "cli/cli.h"
+#include "cli/help.h"
 
 namespace fw::cli {
 namespace {
@@ -34,6 +35,13 @@ int HfsSupportCommand(const GlobalOptions&, const std::vector<std::string>& args
 
 }  // namespace
 
+FW_CLI_HELP("hfs-support", "", "",
+            "The kernel's hfsplus module, which reads HFS+ volumes such as a restored Recovery "
+            "HD. Installing and removing need root; installing asks first (--yes answers).\n\n"
+            "status\twhether the support is installed and the module loaded\n"
+            "install\tname the module in the modules-load folder (loaded at every start) and "
+            "load it now\n"
+            "remove\tdelete that file and unload the module when nothing uses it");
 // It changes the system, not the program's own settings: nothing of those is saved.
 FW_CLI_QUERY_COMMAND("hfs-support",
                      "hfs-support status|install|remove   HFS+ read support (hfsplus module)",

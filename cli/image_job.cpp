@@ -8,6 +8,7 @@
 
 #include "app/globals.h"
 #include "app/ui.h"
+#include "cli/console_ui.h"
 #include "cli/disk.h"
 #include "disk/inventory.h"
 
@@ -15,28 +16,12 @@ namespace fw::cli {
 
 namespace {
 
-// Prints the status line and the boxes; the chooser answers with the file given on the command
-// line; Yes/No boxes take --yes or an answer typed on standard input (No at end of input).
-class CommandLineUi final : public Ui {
+// The console's status line and questions; the file chooser answers with the file given on the
+// command line.
+class ImageJobUi final : public ConsoleUi {
  public:
-  CommandLineUi(std::string file, bool yes) : file_(std::move(file)), yes_(yes) {}
-  void ShowStatus(const std::string& text, int) override {
-    if (text != last_) std::cout << text << std::endl;
-    last_ = text;
-  }
-  MsgAnswer MessageBox(const std::string& title, const std::string& text, MsgButtons buttons,
-                       MsgIcon) override {
-    std::cerr << title << ": " << text << "\n";
-    if (buttons != MsgButtons::YesNo) return MsgAnswer::Ok;
-    if (yes_) {
-      std::cerr << "[yes]\n";
-      return MsgAnswer::Yes;
-    }
-    std::cerr << "[y/N] " << std::flush;
-    std::string answer;
-    if (!std::getline(std::cin, answer)) return MsgAnswer::No;
-    return (answer == "y" || answer == "Y" || answer == "yes") ? MsgAnswer::Yes : MsgAnswer::No;
-  }
+  ImageJobUi(std::string file, bool yes)
+      : ConsoleUi(yes, stdin, stdout, IsTerminal(stdout)), file_(std::move(file)) {}
   std::string OpenFileChooser(const std::string&, const std::string&,
                               const std::vector<FileFilter>&) override {
     return file_;
@@ -45,16 +30,9 @@ class CommandLineUi final : public Ui {
                               const std::vector<FileFilter>&) override {
     return file_;
   }
-  std::string FolderChooser(const std::string&, const std::string&) override { return ""; }
-  void SetControlText(int, int, const std::string&) override {}
-  std::string ControlText(int, int) override { return ""; }
-  void SetControlEnabled(int, int, bool) override {}
-  void SetComboItems(int, int, const std::vector<std::string>&, int) override {}
 
  private:
   std::string file_;
-  bool yes_;
-  std::string last_;
 };
 
 extern "C" void OnImageJobInterrupt(int) { CancelMainThread.store(1); }
@@ -110,7 +88,7 @@ int RunImageJobCommand(ImageJobKind kind, const GlobalOptions& options,
     return Fail(kExitFailure, "disk " + std::to_string(diskNumber) + " has no partition " +
                                   std::to_string(partition));
 
-  CommandLineUi ui(std::filesystem::absolute(file).string(), options.yes);
+  ImageJobUi ui(std::filesystem::absolute(file).string(), options.yes);
   Ui* previous = &TheUi();
   SetUi(&ui);
   auto oldHandler = std::signal(SIGINT, OnImageJobInterrupt);

@@ -11,6 +11,7 @@
 
 #include "app/globals.h"
 #include "cli/cli.h"
+#include "cli/help.h"
 #include "cli/interrupt.h"
 #include "datasets/hfs_extraction.h"
 #include "datasets/mac_image_jobs.h"
@@ -99,7 +100,8 @@ int RecoveryGetCommand(const GlobalOptions&, const std::vector<std::string>& arg
   int row = -1;
   const std::string& which = words[0];
   if (which.find_first_not_of("0123456789") == std::string::npos) {
-    row = std::atoi(which.c_str()) - 1;
+    // More digits than an int holds name no entry (atoi would wrap them onto one).
+    if (!which.empty() && which.size() <= 9) row = std::atoi(which.c_str()) - 1;
   } else {
     for (size_t i = 0; i < rows.size(); ++i)
       if (rows[i] == which) row = static_cast<int>(i);
@@ -117,6 +119,23 @@ int RecoveryGetCommand(const GlobalOptions&, const std::vector<std::string>& arg
 
 }  // namespace
 
+FW_CLI_HELP("extract-hfs", "", "",
+            "Takes the HFS+ partitions out of the Apple disk image DMG (through 7zz) and writes "
+            "each into DIR as a raw .hfs image, the kind restore writes onto partition 2 of a "
+            "prepared drive. Prints the images made.\n\n"
+            "DMG\tthe Apple disk image\n"
+            "--output DIR\tan existing folder for the .hfs images");
+FW_CLI_HELP("recovery-list", "", "",
+            "Prints the Recovery HD packages of the list kept in the settings, numbered as "
+            "recovery-get takes them.\n\n"
+            "--update\tsearch Apple's software-update catalogs first and replace the list (it "
+            "stays as it was when no catalog can be read)");
+FW_CLI_HELP("recovery-get", "", "",
+            "Downloads the Recovery HD package of the list (checked against the size and digest "
+            "the catalog gave) and extracts its HFS+ image. Prints the images made.\n\n"
+            "N|NAME\tthe entry's number in recovery-list, or its name\n"
+            "--output DIR\tan existing folder for the image (default: the folder of the "
+            "ZORImageLocalRepo setting)");
 FW_CLI_COMMAND("extract-hfs",
                "extract-hfs DMG --output DIR  HFS+ partitions of a DMG as .hfs images",
                ExtractHfsCommand);

@@ -1,4 +1,5 @@
 // flashwright-cli: a thin command-line front end over the same core jobs as the desktop program.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -12,6 +13,7 @@
 #include "app/ui.h"
 #include "cli/cli.h"
 #include "cli/console_ui.h"
+#include "cli/help.h"
 #include "disk/format_prompt.h"
 #include "net/sucatalog_urls.h"
 #include "platform/imagedisk/image_disk.h"
@@ -33,14 +35,6 @@ const std::vector<Command>& Commands() { return Table(); }
 int Fail(int status, const std::string& message) {
   std::cerr << "flashwright-cli: " << message << "\n";
   return status;
-}
-
-static void PrintUsage(std::ostream& out) {
-  out << "usage: flashwright-cli [--settings FILE] [--yes] [--no-pauses]\n"
-         "                       [--image FILE [--create SIZE] [--sector-size 512|4096]]\n"
-         "                       COMMAND [ARGS]\n"
-         "       flashwright-cli --version\n\ncommands:\n";
-  for (const Command& c : Commands()) out << "  " << c.usage << "\n";
 }
 
 }  // namespace fw::cli
@@ -93,6 +87,14 @@ int main(int argc, char** argv) {
   std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
   for (const Command& c : Commands()) {
     if (name == c.name) {
+      // Help is printed before anything starts: no lock, no settings, no files.
+      if (std::find(rest.begin(), rest.end(), "--help") != rest.end() ||
+          (!rest.empty() && rest[0] == "-h")) {
+        PrintCommandHelp(std::cout, c);
+        return kExitOk;
+      }
+      if (const std::string misplaced = MisplacedGlobalOption(c, rest); !misplaced.empty())
+        return Fail(kExitUsage, misplaced);
       fw::SetPausesEnabled(!options.noPauses);
       fw::ConsoleUi ui(options.yes, stdin, stdout, fw::IsTerminal(stdout));
       fw::SetUi(&ui);

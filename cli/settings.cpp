@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "cli/cli.h"
+#include "cli/help.h"
 
 namespace {
 
@@ -17,5 +18,8 @@ int SettingsCommand(const fw::cli::GlobalOptions&, const std::vector<std::string
 
 }  // namespace
 
+FW_CLI_HELP("settings", "", "print the effective settings file",
+            "Prints the settings file byte for byte as it would be saved (UTF-8 with a byte-order "
+            "mark, CR LF line ends). Saves nothing.");
 FW_CLI_QUERY_COMMAND("settings", "settings            print the effective settings file",
                      SettingsCommand);

@@ -8,27 +8,14 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cli/cli_run_test_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct CliRun {
-  int status;
-  std::string out;
-};
-
-CliRun RunCli(const std::string& command, const fs::path& cwd) {
-  std::string cmd = "cd '" + cwd.string() + "' && " + command + " 2>&1 </dev/null";
-  CliRun r{-1, ""};
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return r;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) r.out.append(buffer, n);
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
+using fw::test::CliRun;
+using fw::test::RunCli;
 
 int Lines(const std::string& text) {
   int n = 0;

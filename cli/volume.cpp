@@ -14,6 +14,7 @@
 #include "app/ui.h"
 #include "cli/cli.h"
 #include "cli/disk.h"
+#include "cli/help.h"
 #include "datasets/data_zip.h"
 #include "datasets/dataset_services.h"
 #include "disk/drive_letters.h"
@@ -134,6 +135,16 @@ int VolumeCommand(const GlobalOptions& options, const std::vector<std::string>& 
 
 }  // namespace
 
+FW_CLI_HELP("volume", "E: ls [PATH] | cat PATH | put LOCAL PATH | mkdir PATH | label [TEXT]",
+            "read and write the files of a FAT32 or exFAT volume without mounting it",
+            "Works on the volume with the drive letter E: from list, through the program's own "
+            "engine. A change asks first (--yes answers), claims the disk, and is refused on the "
+            "system disk or a volume the system has mounted.\n\n"
+            "ls [PATH]\tlist a folder, then the file system, label and free bytes\n"
+            "cat PATH\twrite a file to standard output\n"
+            "put LOCAL PATH\tcopy the local file LOCAL to PATH on the volume\n"
+            "mkdir PATH\tmake a folder and the folders above it\n"
+            "label [TEXT]\tprint the volume label, or set it to TEXT");
 FW_CLI_COMMAND("volume",
                "volume E: ls [PATH] | cat PATH | put LOCAL PATH | mkdir PATH | label [TEXT]"
                "  the files of a FAT32/exFAT volume (E: from `list`)",

@@ -43,6 +43,7 @@ struct DiskRecord {
   std::string BusType;
   std::string ProductId;
   std::string VendorId;
+  std::string ImageFile;  // the absolute path of an attached disk-image file; "" for a device
   int64_t DiskLength = 0;
   int64_t GeometrySectors = 0;
   uint8_t SelectedPartition = 0;  // CurrentDisk only: 0 = whole disk, 1..4 = slot 0..3

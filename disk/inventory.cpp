@@ -182,6 +182,7 @@ int32_t GetAllDrives() {
     d.BusType = BusTypeNameOf(info.busCode);
     d.VendorId = info.VendorId;
     d.ProductId = info.ProductId;
+    if (info.key.rfind("image:", 0) == 0) d.ImageFile = info.devicePath;
     d.BytesPerSector = dev->SectorSize();
     d.TracksPerCylinder = 255;
     d.SectorsPerTrack = 63;
@@ -353,11 +354,11 @@ int32_t UpdateAllDrives() {
     FW_LOG("format_op_in_progress = " + std::to_string(format_op_in_progress.load()));
     if (format_op_in_progress == 0) {
       if (!s.rows.empty())
-        ShowStatus("Select the USB Flash Drive, please", -1);
+        ShowPrompt("Select the USB Flash Drive, please");
       else if (!s.accessProblem.empty())
         ShowStatus(s.accessProblem, -1);
       else
-        ShowStatus("Insert a USB Flash Drive ...", -1);
+        ShowPrompt("Insert a USB Flash Drive ...");
     }
     if (!s.accessProblem.empty()) FW_LOG(s.accessProblem);
     FW_LOG("UpdateAllDrives found " + std::to_string(count) + " drives");

@@ -3,20 +3,26 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "app/clock.h"
 #include "app/crash_report.h"
+#include "app/globals.h"
 #include "app/job_wiring.h"
 #include "app/log.h"
 #include "app/models/dispatcher.h"
 #include "app/models/jobs.h"
+#include "app/root_restart.h"
 #include "app/settings.h"
 #include "app/ui.h"
 #include "app/workers.h"
 #include "disk/device_events.h"
 #include "disk/format_prompt.h"
+#include "disk/inventory.h"
+#include "gui/display.h"
 #include "gui/front_end.h"
+#include "platform/process.h"
 #include "platform/session_signals.h"
 #include "platform/sysinfo.h"
 
@@ -51,11 +57,26 @@ std::string CrashBoxBesideProgram() {
   return slash == std::string::npos ? "" : exe.substr(0, slash + 1) + "flashwright-crash-box";
 }
 
-}  // namespace
+// Offers a normal user whose USB disks cannot be opened to start again through pkexec, when the
+// drive tree shows that and nothing else waits for the user; ends the event loop on a Yes.
+void OfferRootAfterTreeDrawn(QtFrontEnd& frontEnd, bool* restartAsRoot) {
+  frontEnd.SetAfterDriveTreeDrawn([restartAsRoot] {
+    if (format_op_in_progress != 0 || QApplication::activeModalWidget() != nullptr) return;
+    const std::string problem = InventoryAccessProblem();
+    if (!OfferRootRestart(RunningAsRoot(), problem == kNeedRightsText ? problem : "",
+                          FindProgram("pkexec")))
+      return;
+    *restartAsRoot = true;
+    QCoreApplication::exit(0);
+  });
+}
 
-int RunDesktopProgram(int argc, char** argv, const DesktopRun& run) {
-  InstallCrashHandler(run.crashBoxProgram.empty() ? CrashBoxBesideProgram() : run.crashBoxProgram);
+// The program from start-up to shutdown; `restartAsRoot` tells whether the user chose to start it
+// again through pkexec.
+int RunWindows(int argc, char** argv, const DesktopRun& run, bool* restartAsRoot) {
+  GuardDisplayOpening();
   QApplication app(argc, argv);
+  EndDisplayGuard();
   QApplication::setApplicationName("Flashwright");
   QApplication::setDesktopFileName("flashwright");
   SetUpApplicationLook();
@@ -77,6 +98,7 @@ int RunDesktopProgram(int argc, char** argv, const DesktopRun& run) {
   StartDriveArrivalWatch([&frontEnd] {
     frontEnd.PostEvent({kMainWindow, UiEventKind::Refresh, UM_UPDATE_ALL_DRIVES});
   });
+  OfferRootAfterTreeDrawn(frontEnd, restartAsRoot);
   StartUpAfterMainWindow();
   if (run.afterMainWindow) run.afterMainWindow(frontEnd);
   {
@@ -93,7 +115,25 @@ int RunDesktopProgram(int argc, char** argv, const DesktopRun& run) {
   });
   QCoreApplication::processEvents();
   ShutDown();
+  SetUi(nullptr);
   return 0;
+}
+
+}  // namespace
+
+int RunDesktopProgram(int argc, char** argv, const DesktopRun& run) {
+  InstallCrashHandler(run.crashBoxProgram.empty() ? CrashBoxBesideProgram() : run.crashBoxProgram);
+  if (const std::string hint = NoDisplayHint(); !hint.empty()) {
+    std::fprintf(stderr, "%s\n", hint.c_str());
+    return 1;
+  }
+  bool restartAsRoot = false;
+  const int status = RunWindows(argc, argv, run, &restartAsRoot);
+  if (!restartAsRoot) return status;
+  // The window and the settings are closed: the process becomes pkexec, which starts the program
+  // again as root (only a failure comes back here).
+  std::fprintf(stderr, "flashwright: %s\n", RestartAsRoot().c_str());
+  return 1;
 }
 
 }  // namespace fw::qt

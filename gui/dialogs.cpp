@@ -1,12 +1,11 @@
-#include "gui/front_end.h"
-
 #include <QFileDialog>
 #include <QInputDialog>
-#include <QMainWindow>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMessageBox>
 
 #include "app/log.h"
+#include "gui/front_end.h"
 #include "gui/qt_glue.h"
 
 namespace fw::qt {

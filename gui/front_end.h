@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -56,6 +57,8 @@ class QtFrontEnd : public QObject, public Ui, public WindowHost {
   void EndQuestions();
   const std::string& StatusText() const;
   int StatusPercent() const;
+  // Called on the UI thread, from the event loop, after each redraw of the drive tree.
+  void SetAfterDriveTreeDrawn(std::function<void()> call) { afterTreeDrawn_ = std::move(call); }
 
   // Ui
   void ShowStatus(const std::string& text, int percent) override;
@@ -117,6 +120,7 @@ class QtFrontEnd : public QObject, public Ui, public WindowHost {
   bool questionsEnded_ = false;
   QTimer* noteTimer_ = nullptr;          // runs while a note is up
   std::optional<std::string> heldText_;  // the newest status text that came meanwhile
+  std::function<void()> afterTreeDrawn_;
 };
 
 }  // namespace fw::qt

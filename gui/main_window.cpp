@@ -1,14 +1,14 @@
-#include "gui/front_end.h"
-
 #include <QAction>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "app/models/jobs.h"
 #include "app/settings.h"
+#include "gui/front_end.h"
 #include "gui/widgets.h"
 
 namespace fw::qt {
@@ -99,6 +99,7 @@ void QtFrontEnd::RebuildTree() {
     t->setCurrentItem(selected);
     t->scrollToItem(selected);
   }
+  if (afterTreeDrawn_) QTimer::singleShot(0, this, afterTreeDrawn_);
 }
 
 namespace {

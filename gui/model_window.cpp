@@ -1,5 +1,3 @@
-#include "gui/front_end.h"
-
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -13,6 +11,7 @@
 #include <QStyle>
 #include <QTreeWidget>
 
+#include "gui/front_end.h"
 #include "gui/widgets.h"
 
 namespace fw::qt {
@@ -39,7 +38,6 @@ QIcon Image(int index) {
       return {};
   }
 }
-
 
 void QtFrontEnd::Build(int window, QWidget* host) {
   const WindowModel model = WindowModelFor(window);

@@ -1,8 +1,8 @@
-#include "gui/front_end.h"
-
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QVariantMap>
+
+#include "gui/front_end.h"
 
 namespace fw::qt {
 

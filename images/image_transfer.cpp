@@ -75,14 +75,14 @@ std::string TransferProgressText(int64_t done, int64_t total, int64_t totalRead,
   if (done <= 0 || elapsedTicks <= 0) return text + "...";
   const long double rate = static_cast<long double>(done) * frequency / elapsedTicks;
   const auto remaining = static_cast<int64_t>(static_cast<long double>(total - done) / rate);
-  return text + FormatDurationText(remaining);
+  return text + FormatShownDurationText(remaining);
 }
 
 std::string TransferClosingText(int64_t done, int64_t total, int64_t totalRead,
                                 int64_t totalWritten, int64_t elapsedTicks, int64_t frequency) {
   const int64_t seconds = frequency > 0 ? elapsedTicks / frequency : 0;
   return SizesAndSpeed(done, total, totalRead, totalWritten, elapsedTicks, frequency) +
-         " Total: " + FormatDurationText(seconds) + " Done";
+         " Total: " + FormatShownDurationText(seconds) + " Done";
 }
 
 bool ProgressThrottle::Due(int64_t now) {

@@ -23,7 +23,10 @@ TEST(TransferProgressText, RunningAndClosingLines) {
             "25% 8 MB/32 MB 16.0 MB/s  Remain: 3 s ");
   EXPECT_EQ(TransferClosingText(32 * MiB, 32 * MiB, 32 * MiB, 32 * MiB, 4000, 1000),
             "32 MB/32 MB 16.0 MB/s  Total: 4 s  Done");
-  EXPECT_EQ(TransferClosingText(0, 0, 0, 0, 0, 1000), "0 B/0 B -1 B/s  Total:  Done");
+  // Under a second still names a duration.
+  EXPECT_EQ(TransferClosingText(0, 0, 0, 0, 0, 1000), "0 B/0 B -1 B/s  Total: 0 s  Done");
+  EXPECT_EQ(TransferProgressText(32, 32, 32, 32, 10, 1000),
+            "100% 32 B/32 B 6.2 KB/s  Remain: 0 s ");
   // Percent is truncated, never rounded up to 100 before the end.
   EXPECT_EQ(TransferPercent(999, 1000), 99);
   EXPECT_EQ(TransferPercent(5, 0), 0);

@@ -152,6 +152,14 @@ bool SplitUrl(const std::string& url, UrlParts* parts, std::string* error) {
 }
 
 std::string HttpResultText(const THTTP& r, int code) {
+  // A connection that failed says why: refused, unknown host, a certificate, ...
+  const bool hasReason = code == kWebRequestFailed || code == kWebSendFailed ||
+                         code == kWebReadFailed || code == kWebResumeLimit;
+  if (hasReason && !r.ErrorReason.empty()) {
+    THTTP bare;
+    bare.FullFileName = r.FullFileName;
+    return HttpResultText(bare, code) + ": " + r.ErrorReason;
+  }
   switch (code) {
     case 1:
       return "#WEB_OK";
@@ -291,6 +299,7 @@ int HTTPGetFromWeb(THTTP& r) {
       request = TheHttpTransport().Open(options, &error);
       if (!request) {
         FW_LOG("Create HTTP Request " + error);
+        r.ErrorReason = error;
         code = kWebRequestFailed;
         break;
       }
@@ -302,6 +311,7 @@ int HTTPGetFromWeb(THTTP& r) {
       }
       if (sent == HttpWait::Failed) {
         FW_LOG("Send HTTP Request " + error);
+        r.ErrorReason = error;
         FW_LOG("---->> HTTPGetFromWeb: Check Internet Connection ! <<----");
         code = kWebSendFailed;
         resume = r.iResumeAttemptsNumber > 0;
@@ -378,6 +388,7 @@ int HTTPGetFromWeb(THTTP& r) {
       }
       if (w == HttpWait::Failed) {
         FW_LOG("Read " + error);
+        r.ErrorReason = error;
         code = kWebReadFailed;
         resume = toFile;
         break;
@@ -482,8 +493,11 @@ std::string WorkingText(const std::string& fullFileName, int64_t received, int64
   text.append(total > 0 ? FormatSizeText(total, 1) : std::string("Unknown")).append(")");
   if (seconds > 0) {
     const int64_t rate = received / seconds;
-    text.append(" ").append(FormatSizeText(rate, 1)).append("/s Remain: ");
-    if (rate > 0 && total > received) text.append(FormatDurationText((total - received) / rate));
+    text.append(" ").append(FormatSizeText(rate, 1)).append("/s");
+    // "Remain:" only with something to tell: a rate and a known total.
+    if (rate > 0 && total > 0)
+      text.append(" Remain: ")
+          .append(FormatShownDurationText(std::max<int64_t>(total - received, 0) / rate));
   }
   return text;
 }

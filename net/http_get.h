@@ -76,7 +76,10 @@ struct THTTP {
   int32_t iResumeAttemptsNumber = 0;
   int32_t iResumeMaxAttemptsNumber = 0;  // capped at 9999
   int32_t iStatusCode = 0;               // status of a refused request
-  std::vector<char> MemoryBuffer;        // kHttpToMemory: the received bytes
+  // Why the last request could not be made, sent or read, in the transfer library's words
+  // ("Could not resolve host: example.org", "... (Connection refused)").
+  std::string ErrorReason;
+  std::vector<char> MemoryBuffer;  // kHttpToMemory: the received bytes
   HttpCallStart CallStart;
   HttpCallWorking CallWorking;
   HttpCallEnd CallEnd;

@@ -109,14 +109,23 @@ TEST_F(EngineTest, ParameterChecksAndInitFailure) {
   EXPECT_EQ(r_.iResumeMaxAttemptsNumber, 9999);
   EXPECT_EQ(r_.UserAgent, "InternetRecovery/1.0");
   EXPECT_EQ(HttpResultText(r_, 3), "Unexpected error = 3");
+  // The transport's reason goes with the failures of the connection, and only with them.
+  r_.ErrorReason = "Could not resolve host: h";
+  EXPECT_EQ(HttpResultText(r_, kWebSendFailed),
+            "Error sending the HTTP request to the server: Could not resolve host: h");
+  EXPECT_EQ(HttpResultText(r_, kWebReadFailed),
+            "Error reading data from the opened session: Could not resolve host: h");
+  EXPECT_EQ(HttpResultText(r_, kWebHttpStatus), "HTTP status code = 0");
 }
 
 TEST(WorkingText, KnownAndUnknownTotals) {
   EXPECT_EQ(WorkingText("/tmp/a/b.zip", 512, 0, 0), "b.zip (512 B/Unknown)");
   const std::string t = WorkingText("b.zip", 2048, 4096, 2);
   EXPECT_EQ(t.rfind("b.zip (2.0 KB/4.0 KB) 1.0 KB/s Remain: 2 s", 0), 0u) << t;
-  // No rate yet: the text still ends cleanly.
-  EXPECT_EQ(WorkingText("b.zip", 0, 4096, 3).rfind("b.zip (0 B/4.0 KB) 0 B/s Remain: ", 0), 0u);
+  // No rate yet, or no total: no "Remain:" without a duration.
+  EXPECT_EQ(WorkingText("b.zip", 0, 4096, 3), "b.zip (0 B/4.0 KB) 0 B/s");
+  EXPECT_EQ(WorkingText("b.zip", 2048, 0, 2), "b.zip (2.0 KB/Unknown) 1.0 KB/s");
+  EXPECT_EQ(WorkingText("b.zip", 4096, 4096, 2), "b.zip (4.0 KB/4.0 KB) 2.0 KB/s Remain: 0 s ");
 }
 
 }  // namespace

@@ -34,6 +34,10 @@ struct ProcessResult {
 // Runs argv[0] (a path, or a name looked up with FindProgram) with the arguments in argv.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
+// Replaces the running process by argv[0] (a path, or a name looked up with FindProgram) with the
+// arguments in argv; returns only when that failed, with the errno value.
+int ReplaceProcess(const std::vector<std::string>& argv);
+
 // "exit status N", "killed by signal N" or "cannot run X: reason", for log lines and messages.
 std::string DescribeProcessEnd(const std::vector<std::string>& argv, const ProcessResult& result);
 

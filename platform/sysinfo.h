@@ -16,6 +16,8 @@ struct SystemFacts {
 };
 SystemFacts GetSystemFacts();
 
+// True when the process runs with root's rights (effective user 0).
+bool RunningAsRoot();
 // Full path of the running executable ("" when unknown).
 std::string ExecutablePath();
 // True when the current user may create files in `folder`.

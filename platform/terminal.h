@@ -6,5 +6,7 @@
 namespace fw {
 
 bool IsTerminal(std::FILE* f);
+// The width of the terminal `f` writes to in characters; 0 when it is none or does not say.
+int TerminalColumns(std::FILE* f);
 
 }  // namespace fw

@@ -678,7 +678,9 @@ std::string BuildTaskSummary(const SettingsRecord& s, int InstallData, const Clo
 }
 
 std::string BuildDeviceDescription(const DiskRecord& disk) {
-  std::string d = disk.ProductId + " " + disk.VendorId + " " + FormatSizeText(disk.DiskLength, 0);
+  // An image by its full path: two images of the same name must not read alike in the question.
+  const std::string& name = disk.ImageFile.empty() ? disk.ProductId : disk.ImageFile;
+  std::string d = name + " " + disk.VendorId + " " + FormatSizeText(disk.DiskLength, 0);
   if (!disk.DriveLetters.empty()) d += " (" + disk.DriveLetters + ")";
   return d;
 }

@@ -49,6 +49,15 @@ TEST(TaskSummary, DeviceDescriptionAddsLettersOnlyWhenThereAreSome) {
   EXPECT_EQ(BuildDeviceDescription(d), bare + " (E: F:)");
 }
 
+TEST(TaskSummary, AnImageIsNamedByItsFullPath) {
+  DiskRecord d;
+  d.ProductId = "disk.img";
+  d.VendorId = "Image";
+  d.ImageFile = "/home/u/b/disk.img";
+  d.DiskLength = 64LL * 1024 * 1024;
+  EXPECT_EQ(BuildDeviceDescription(d), "/home/u/b/disk.img Image 64 MB");
+}
+
 TEST(FormatArguments, InstallDataAndRevisionNames) {
   EXPECT_EQ(FormatInstallDataArgument(With("FreeDos", "", "", "Not_Install")), 1);
   EXPECT_EQ(FormatInstallDataArgument(With("Clover", "", "", "Local")), 1);

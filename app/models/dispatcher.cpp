@@ -1,10 +1,10 @@
 #include "app/models/dispatcher.h"
 
 #include <cctype>
-#include <cstdio>
 #include <limits>
 
 #include "app/globals.h"
+#include "app/help_file.h"
 #include "app/log.h"
 #include "app/models/jobs.h"
 #include "app/models/status_line.h"
@@ -27,15 +27,6 @@ void Run(const F& starter, const std::string& what, Args... args) {
   } else {
     NotAvailable(what);
   }
-}
-
-bool FileExists(const std::string& path) {
-  // No filesystem header in the hot path of every event; fopen is enough for an existence test.
-  if (FILE* f = std::fopen(path.c_str(), "rb")) {
-    std::fclose(f);
-    return true;
-  }
-  return false;
 }
 
 void OpenLink(const std::string& url) {
@@ -184,9 +175,14 @@ void Dispatcher::Menu(int item) {
       if (!Busy()) Run(jobs.StartExtractHFSFromDMG, "HFS extraction", 0);
       break;
     case menu_item::kHelp: {
-      const std::string path = Program().folder + "Flashwright.chm";
-      if (!FileExists(path) || !TheWindows().OpenUrl("file://" + path)) {
-        MessageBox("Error", "Not found help file: Flashwright.chm", MsgButtons::Ok, MsgIcon::Error);
+      const std::string path = FindHelpFile(Program().folder);
+      if (path.empty()) {
+        MessageBox("Error", "Not found help file: " + HelpFileCandidates(Program().folder).front(),
+                   MsgButtons::Ok, MsgIcon::Error);
+      } else if (!TheWindows().OpenUrl("file://" + path)) {
+        // The manual is there; what is missing is a program to show it.
+        MessageBox("Error", "Cannot open help file: " + path + " (no program opens HTML files)",
+                   MsgButtons::Ok, MsgIcon::Error);
       }
       break;
     }

@@ -188,30 +188,40 @@ TEST_F(DispatcherTest, MissingJobSaysSoInTheStatusLine) {
   EXPECT_EQ(ui.statusPercent, 0);
 }
 
-TEST_F(DispatcherTest, HelpOpensTheHelpFileOrReportsItMissing) {
+TEST_F(DispatcherTest, HelpOpensTheManualOrSaysWhichFileIsMissing) {
   const std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ("fw_help_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  std::filesystem::create_directories(dir / "bin");
   const std::string saved = Program().folder;
-  Program().folder = dir.string() + "/";
+  Program().folder = (dir / "bin").string() + "/";
+  const std::string installed = (dir / "share/doc/flashwright/manual.html").string();
 
   MenuItem(menu_item::kHelp);
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].title, "Error");
-  EXPECT_EQ(ui.boxes[0].text, "Not found help file: Flashwright.chm");
+  EXPECT_EQ(ui.boxes[0].text, "Not found help file: " + installed);
   EXPECT_EQ(ui.boxes[0].icon, MsgIcon::Error);
   EXPECT_TRUE(ui.urls.empty());
 
-  std::ofstream(dir / "Flashwright.chm") << "help";
+  // A build folder's copy, then the installed one, which wins.
+  std::filesystem::create_directories(dir / "docs");
+  std::ofstream(dir / "docs/manual.html") << "help";
   MenuItem(menu_item::kHelp);
   ASSERT_EQ(ui.urls.size(), 1u);
-  EXPECT_EQ(ui.urls[0], "file://" + dir.string() + "/Flashwright.chm");
+  EXPECT_EQ(ui.urls[0], "file://" + (dir / "docs/manual.html").string());
+  std::filesystem::create_directories(dir / "share/doc/flashwright");
+  std::ofstream(installed) << "help";
+  MenuItem(menu_item::kHelp);
+  ASSERT_EQ(ui.urls.size(), 2u);
+  EXPECT_EQ(ui.urls[1], "file://" + installed);
   EXPECT_EQ(ui.boxes.size(), 1u);
 
-  // The desktop has no handler for it: the same error.
+  // The desktop has no handler for it: the manual is there, so the box says what is missing.
   ui.openUrlResult = false;
   MenuItem(menu_item::kHelp);
-  EXPECT_EQ(ui.boxes.size(), 2u);
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_EQ(ui.boxes[1].text,
+            "Cannot open help file: " + installed + " (no program opens HTML files)");
 
   Program().folder = saved;
   std::filesystem::remove_all(dir);

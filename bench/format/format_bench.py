@@ -303,7 +303,7 @@ def check_job_result(args, img, fs, parts, zip_files):
         work = os.path.dirname(img)
         listing = run([args.cli, "--settings", os.path.join(work, "bench.ini"), "--image", img,
                        "list"], check=False, cwd=work)[2]
-        letters = re.findall(r"Part1: .* ([D-Z]:)$", listing, re.M)
+        letters = re.findall(r"Partition 1: .* ([D-Z]:)$", listing, re.M)
         root = run([args.cli, "--settings", os.path.join(work, "bench.ini"), "--image", img,
                     "volume", letters[0] if letters else "D:", "ls", "/"],
                    check=False, cwd=work)[2]

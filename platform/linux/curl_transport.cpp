@@ -152,9 +152,14 @@ class CurlRequest final : public HttpRequest {
  private:
   size_t Buffered() const { return pending_.size() - offset_; }
 
+  // The library's detailed message where it has one ("Could not resolve host: x", "SSL
+  // certificate problem: ..."), and the system's reason for a failed connection ("Connection
+  // refused"), which the message leaves out.
   std::string ErrorText() const {
-    std::string text = curl_easy_strerror(result_);
-    if (errbuf_[0] != '\0') text += std::string(" (") + errbuf_ + ")";
+    std::string text = errbuf_[0] != '\0' ? errbuf_ : curl_easy_strerror(result_);
+    long osErrno = 0;
+    if (curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &osErrno) == CURLE_OK && osErrno != 0)
+      text += std::string(" (") + std::strerror(static_cast<int>(osErrno)) + ")";
     return text;
   }
 

@@ -163,6 +163,18 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   return result;
 }
 
+int ReplaceProcess(const std::vector<std::string>& argv) {
+  if (argv.empty()) return EINVAL;
+  const std::string program = FindProgram(argv[0]);
+  if (program.empty()) return ENOENT;
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args[0] = const_cast<char*>(program.c_str());
+  args.push_back(nullptr);
+  execv(program.c_str(), args.data());
+  return errno;
+}
+
 std::string DescribeProcessEnd(const std::vector<std::string>& argv, const ProcessResult& result) {
   const std::string name = argv.empty() ? std::string("program") : argv[0];
   if (!result.started) return "cannot run " + name + ": " + std::strerror(result.startErrno);

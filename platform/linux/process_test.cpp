@@ -1,8 +1,11 @@
 #include "platform/process.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -34,6 +37,21 @@ TEST(Process, MissingProgramAndFolderAreNotStarted) {
   EXPECT_FALSE(badDir.started);
   EXPECT_EQ(FindProgram("flashwright-no-such-program"), "");
   EXPECT_NE(FindProgram("sh"), "");
+}
+
+TEST(Process, ReplaceProcessBecomesTheProgramOrSaysWhyNot) {
+  EXPECT_EQ(ReplaceProcess({"flashwright-no-such-program"}), ENOENT);
+  EXPECT_EQ(ReplaceProcess({}), EINVAL);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ReplaceProcess({"sh", "-c", "exit 42"});
+    _exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 42);
 }
 
 TEST(Process, CancelStopsALongProgram) {

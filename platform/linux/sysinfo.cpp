@@ -84,6 +84,8 @@ SystemFacts GetSystemFacts() {
   return f;
 }
 
+bool RunningAsRoot() { return geteuid() == 0; }
+
 std::string ExecutablePath() {
   char buffer[4096];
   ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);

@@ -254,7 +254,7 @@ TEST_F(CliSafety, VolumeWritesOnlyWithConfirmationAndTheDiskClaimed) {
                  "--multi-partitions 0 --data-set Not_Install");
   ASSERT_EQ(r.status, 0) << r.output;
   r = Cli("--image '" + img.string() + "' list");
-  const size_t at = r.output.find("Part1: ");
+  const size_t at = r.output.find("Partition 1: ");
   ASSERT_NE(at, std::string::npos) << r.output;
   const std::string letter = r.output.substr(r.output.find('\n', at) - 2, 2);
   ASSERT_EQ(letter[1], ':') << r.output;

@@ -121,7 +121,7 @@ TEST_F(CloverCheckTest, BrokenConnectionsEndInTheirOwnTextNotTheBox) {
   EXPECT_EQ(fw::CheckCloverLastRevThread(0), fw::kWebSendFailed);
   EXPECT_EQ(site_.RequestsFor("/expanded_assets/5161"), 1);
   EXPECT_EQ(site_.RequestsFor("/expanded_assets/5160"), 0);  // the next would break the same way
-  EXPECT_TRUE(ui_.Saw("Error sending the HTTP request to the server"));
+  EXPECT_TRUE(ui_.SawWithMore("Error sending the HTTP request to the server: "));
   // A site that cannot be reached at all.
   ::setenv("FLASHWRIGHT_CODE_HOST", "http://127.0.0.1:1", 1);
   EXPECT_EQ(fw::CheckCloverLastRevThread(0), fw::kWebSendFailed);

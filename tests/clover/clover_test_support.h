@@ -30,6 +30,13 @@ class CloverFrontEnd : public fw::testing::FakeFrontEnd {
       if (s == text) return true;
     return false;
   }
+  // A status that begins with `start` and goes on (a failure with the transfer library's reason).
+  bool SawWithMore(const std::string& start) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& s : statuses_)
+      if (s.size() > start.size() && s.rfind(start, 0) == 0) return true;
+    return false;
+  }
   std::string Text(int window, int control) { return text[{window, control}]; }
   std::vector<std::string> Combo(int window, int control) { return combo[{window, control}]; }
   std::vector<std::string> BoxTexts() const {

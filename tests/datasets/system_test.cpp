@@ -81,7 +81,7 @@ class CliOnImage : public ::testing::Test {
     Cli("list");
     std::smatch m;
     const std::string listing = ReadFile(s.Path("out.txt"));
-    const std::regex row("Part1: .* FAT32 .*([D-Z]:)");
+    const std::regex row("Partition 1: .* FAT32 .*([D-Z]:)");
     return std::regex_search(listing, m, row) ? m[1].str() : "";
   }
 

@@ -3,6 +3,7 @@
 // Exit, Esc, the close box or the end of the session. The process must end with status 0, with its
 // settings saved: a worker thread still running or never joined when main returns aborts it.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -40,8 +41,10 @@ class DesktopExitTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // Runs the scenario with a disk image of `bytes`; a run that takes over 90 s is killed.
-  ProgramRun RunScenario(const std::string& scenario, int64_t bytes) {
+  // Runs the scenario with a disk image of `bytes`; a run that takes over 90 s is killed. A
+  // `normalUser` run sees only the block device `device` and runs as the user nobody.
+  ProgramRun RunScenario(const std::string& scenario, int64_t bytes, bool normalUser = false,
+                         const std::string& device = "") {
     EXPECT_EQ(CreateImageFile((dir_ / "disk.img").string(), bytes, /*replace=*/true), 1);
     const std::string out = (dir_ / "out.txt").string();
     const pid_t pid = ::fork();
@@ -50,8 +53,17 @@ class DesktopExitTest : public ::testing::Test {
       const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       ::dup2(fd, 1);
       ::dup2(fd, 2);
-      // Only the image: no disk of this machine is listed.
-      ::setenv("FLASHWRIGHT_BLOCK_DEVICES", "", 1);
+      // Only the image (or the one device): no other disk of this machine is listed.
+      ::setenv("FLASHWRIGHT_BLOCK_DEVICES", device.c_str(), 1);
+      if (normalUser) {
+        // pkexec is a stand-in that writes down how it was called.
+        ::setenv("PATH", ((dir_ / "bin").string() + ":/usr/bin:/bin").c_str(), 1);
+        ::setenv("HOME", dir_.c_str(), 1);
+        ::setenv("DISPLAY", ":5", 1);
+        ::unsetenv("XAUTHORITY");
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+          ::_exit(125);
+      }
       ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
       ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
       ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
@@ -150,6 +162,54 @@ TEST_F(DesktopExitTest, AFaultShowsTheReportInABoxAndSkipsTheShutdown) {
   EXPECT_NE(logged.find("A program error was detected:"), std::string::npos);
   std::ifstream kept(dir_ / "flashwright.ini", std::ios::binary);
   EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), {}), settings);
+}
+
+// Run by a normal user whose USB disk (here a loop device, offered as a fixed disk) cannot be
+// opened, the program says so and offers to start again through pkexec: Yes ends it (settings
+// saved) and becomes pkexec starting it again with the display; No keeps it running.
+TEST_F(DesktopExitTest, ANormalUserIsOfferedAStartThroughPkexec) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a loop device and drop to nobody";
+  EXPECT_EQ(CreateImageFile((dir_ / "usb.img").string(), 8 << 20, true), 1);
+  FILE* p =
+      ::popen(("losetup -f --show '" + (dir_ / "usb.img").string() + "' 2>/dev/null").c_str(), "r");
+  char name[64] = {};
+  const bool got = p != nullptr && std::fgets(name, sizeof name, p) != nullptr;
+  if (p) ::pclose(p);
+  std::string loop = got ? std::string(name) : "";
+  while (!loop.empty() && loop.back() == '\n') loop.pop_back();
+  if (loop.empty()) GTEST_SKIP() << "no loop device";
+  const std::string device = fs::path(loop).filename().string();
+
+  fs::create_directories(dir_ / "bin");
+  std::ofstream(dir_ / "bin/pkexec")
+      << "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" << (dir_ / "pkexec-args").string() << "'\n";
+  fs::permissions(dir_ / "bin/pkexec",
+                  fs::perms::owner_all | fs::perms::others_exec | fs::perms::others_read);
+  for (const char* scenario : {"root-offer-no", "root-offer-yes"}) {
+    SCOPED_TRACE(scenario);
+    std::ofstream(dir_ / "flashwright.ini") << "[Data Settings]\r\nEnableFixedDisks = 1\r\n";
+    for (const auto& entry : fs::recursive_directory_iterator(dir_))
+      EXPECT_EQ(::chown(entry.path().c_str(), 65534, 65534), 0);
+    EXPECT_EQ(::chown(dir_.c_str(), 65534, 65534), 0);
+    const ProgramRun r = RunScenario(scenario, 1 << 20, true, device);
+    EXPECT_TRUE(ExitedCleanly(r)) << Describe(r);
+    EXPECT_NE(r.output.find("status USB disks need administrator rights"), std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("box Flashwright: USB disks need administrator rights; disk-image "
+                            "files work without them."),
+              std::string::npos)
+        << r.output;
+    // The program saved its settings on the way out, whatever the answer.
+    std::ifstream ini(dir_ / "flashwright.ini");
+    std::stringstream saved;
+    saved << ini.rdbuf();
+    EXPECT_NE(saved.str().find("[Application Info]"), std::string::npos) << saved.str();
+  }
+  std::ifstream in(dir_ / "pkexec-args");
+  std::vector<std::string> args;
+  for (std::string line; std::getline(in, line);) args.push_back(line);
+  EXPECT_EQ(args, (std::vector<std::string>{"env", "DISPLAY=:5", FW_GUI_RUNNER}));
+  std::system(("losetup -d " + loop).c_str());
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 // Scenarios: format-exit (Exit button after a format), cancel-escape (Cancel at the first
 // question, then Esc), format-close (the close box after a format), term-during-format (the end
 // of the session, SIGTERM, while a full format writes), fault (a null access on the UI thread
-// once the main window is open; FOLDER/box.sh stands in for the crash box).
+// once the main window is open; FOLDER/box.sh stands in for the crash box); root-offer-yes and
+// root-offer-no (run as a normal user: the offer to start again through pkexec answered Yes, or
+// No and then Exit).
 #include <signal.h>
 #include <unistd.h>
 
@@ -53,6 +55,10 @@ class Script {
   }
 
   void Tick() {
+    if (scenario_.rfind("root-offer", 0) == 0) {
+      RootOffer();
+      return;
+    }
     if (step_ == 0) {
       Start();
       return;
@@ -82,6 +88,23 @@ class Script {
       } else if (scenario_ == "format-close") {
         main->close();
       }
+    }
+  }
+
+  // Answers the offer to start again as root; after a No, leaves through Exit.
+  void RootOffer() {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      Say("status " + front_.StatusText());
+      Say("box " + box->windowTitle().toStdString() + ": " + box->text().toStdString());
+      const bool yes = scenario_ == "root-offer-yes";
+      box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+      step_ = 1;
+      return;
+    }
+    if (step_ == 1 && scenario_ == "root-offer-no") {
+      step_ = 2;
+      Say("declined");
+      QTest::mouseClick(Button(main_ctl::kExit), Qt::LeftButton);
     }
   }
 

@@ -310,6 +310,36 @@ TEST_F(GuiTest, AboutWindowAndHyperlinks) {
   EXPECT_EQ(catcher.urls.size(), 2);
 }
 
+// Help > Help opens the manual with the desktop's handler for file URLs; where none is installed
+// (nor beside a build), the error box names the file that is missing.
+TEST_F(GuiTest, HelpOpensTheManualOrNamesTheMissingFile) {
+  const std::string saved = Program().folder;
+  Program().folder = std::string(std::getenv("FW_BINARY_DIR")) + "/app/";
+  front->MenuAction(menu_item::kHelp)->trigger();
+  ASSERT_EQ(catcher.urls.size(), 1);
+  EXPECT_EQ(catcher.urls[0].toLocalFile().toStdString(),
+            std::string(std::getenv("FW_BINARY_DIR")) + "/docs/manual.html");
+  EXPECT_TRUE(QFileInfo(catcher.urls[0].toLocalFile()).isFile());
+
+  const QString empty = QDir::tempPath() + "/fw_help_" + QString::number(getpid());
+  QDir().mkpath(empty + "/bin");
+  Program().folder = (empty + "/bin/").toStdString();
+  QString shown;
+  QTimer::singleShot(0, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      shown = box->windowTitle() + ": " + box->text();
+      box->button(QMessageBox::Ok)->click();
+    }
+  });
+  front->MenuAction(menu_item::kHelp)->trigger();
+  EXPECT_EQ(shown.toStdString(),
+            "Error: Not found help file: " + QDir::cleanPath(empty).toStdString() +
+                "/share/doc/flashwright/manual.html");
+  EXPECT_EQ(catcher.urls.size(), 1);
+  QDir(empty).removeRecursively();
+  Program().folder = saved;
+}
+
 TEST_F(GuiTest, DownloadCenterDrawsItsModel) {
   front->OpenWindow(kDownloadCenterWindow);
   QWidget* dlc = front->Window(kDownloadCenterWindow);

@@ -112,6 +112,10 @@ TEST_F(HfsCliTest, RecoveryListThenGetInAnotherRun) {
   EXPECT_EQ(run.status, 1) << run.output;
   EXPECT_NE(run.output.find("Error writing to the file "), std::string::npos) << run.output;
   EXPECT_EQ(Cli({"recovery-get", "3"}).status, 1);
+  // 2^32 + 2 is no entry, though it wraps to 2 in an int.
+  run = Cli({"recovery-get", "4294967298", "--output", (dir_ / "out").string()});
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find("no Recovery HD entry 4294967298"), std::string::npos) << run.output;
   EXPECT_EQ(Cli({"recovery-get"}).status, 2);
 }
 

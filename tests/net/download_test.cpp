@@ -278,6 +278,17 @@ TEST_F(DownloadTest, FailedFirstRequestEndsAtOnceWithoutResume) {
   EXPECT_EQ(r_.iResumeAttemptsNumber, 0);
   EXPECT_FALSE(std::filesystem::exists(Target()));
   for (const auto& s : ui_.Statuses()) EXPECT_EQ(s.find("Attempt to resume"), std::string::npos);
+  // The message names the reason, not only that sending failed.
+  const std::string text = fw::HttpResultText(r_, r_.iHTTPRetVal);
+  EXPECT_EQ(text.rfind("Error sending the HTTP request to the server: ", 0), 0u) << text;
+  EXPECT_NE(text.find("Connection refused"), std::string::npos) << text;
+
+  // A host name nobody knows (.invalid never resolves).
+  fw::ClearHTTP(r_);
+  ToFile("http://flashwright-test.invalid/f.bin", 50);
+  EXPECT_EQ(HTTPGetFromWeb(r_), fw::kWebSendFailed);
+  EXPECT_NE(fw::HttpResultText(r_, r_.iHTTPRetVal).find("resolve host"), std::string::npos)
+      << fw::HttpResultText(r_, r_.iHTTPRetVal);
 }
 
 TEST_F(DownloadTest, UnknownLengthReadsDefaultChunksAndSkipsTheSizeCheck) {
@@ -382,6 +393,8 @@ TEST_F(DownloadTest, SchemesAreCheckedAndHttpsIsReallySecure) {
   r_.FullFileName = Target("secure.bin");
   EXPECT_EQ(HTTPGetFromWeb(r_), fw::kWebSendFailed);
   EXPECT_FALSE(std::filesystem::exists(Target("secure.bin")));
+  EXPECT_NE(fw::HttpResultText(r_, r_.iHTTPRetVal).find("SSL"), std::string::npos)
+      << fw::HttpResultText(r_, r_.iHTTPRetVal);
 
   // An explicit Port wins over the URL's.
   fw::ClearHTTP(r_);
@@ -644,6 +657,8 @@ TEST_F(DownloadTest, HttpsVerifiesThePeerCertificate) {
   r_.URL = url;
   r_.iDestination = fw::kHttpToMemory;
   EXPECT_EQ(HTTPGetFromWeb(r_), fw::kWebSendFailed);  // self-signed: not trusted by the system
+  EXPECT_NE(fw::HttpResultText(r_, r_.iHTTPRetVal).find("certificate"), std::string::npos)
+      << fw::HttpResultText(r_, r_.iHTTPRetVal);
 
   fw::SetHttpCaFile(d + "/cert.pem");
   fw::ClearHTTP(r_);

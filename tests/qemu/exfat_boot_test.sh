@@ -33,7 +33,7 @@ format "$img" 128M 2048
 [ "$(od -An -tx1 -j 450 -N1 "$img" | tr -d ' ')" = 07 ] || fail "partition type"
 # The volume's letter in the drive tree, then the file through the program's engine.
 letter=$("$cli" --settings "$work/settings.ini" --image "$img" list |
-  sed -n 's/^ *\[[0-9]*\] Part1: .* \([D-Z]:\)$/\1/p')
+  sed -n 's/^ *Partition 1: .* \([D-Z]:\)$/\1/p')
 [ -n "$letter" ] || fail "no letter for the exFAT volume"
 "$cli" --settings "$work/settings.ini" --yes --image "$img" volume "$letter" put \
   "$work/boot.bin" boot >"$work/log" 2>&1 || { cat "$work/log"; fail "put boot"; }
