@@ -113,6 +113,7 @@ int MakeCloverZipCommand(const GlobalOptions&, const std::vector<std::string>& a
     return Fail(kExitUsage, "usage: make-clover-zip ARCHIVE --output DIR");
   std::error_code ec;
   const fs::path source = fs::absolute(archive, ec);
+  if (!fs::exists(source, ec)) return Fail(kExitFailure, "no such file: " + archive);
   if (!fs::is_regular_file(source, ec) || Validate7zZIPFile(source.string()) == 0)
     return Fail(kExitFailure, archive + " is no 7-Zip archive");
   const fs::path folder = fs::absolute(output, ec);

@@ -83,6 +83,8 @@ grep -q "exit code 4" log || { cat log; fail "broken archive text"; }
 if PATH=/nonexistent "$cli" --settings settings.ini --no-pauses make-clover-zip "$archive" \
   --output out3 >log 2>&1; then fail "make-clover-zip without 7zz succeeded"; fi
 grep -q "package 7zip" log || { cat log; fail "missing 7zz text"; }
+if fw make-clover-zip missing.iso.7z --output out4; then fail "a missing archive made a zip"; fi
+grep -q "no such file: missing.iso.7z" log || { cat log; fail "missing archive text"; }
 
 # clover-repo: the archive and the zip made from it, highest first; nothing saved.
 cp "$archive" out/Clover-5119-X64.zip repo/
