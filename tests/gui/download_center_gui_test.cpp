@@ -35,11 +35,11 @@
 #include "app/workers.h"
 #include "datasets/mac_image_jobs.h"
 #include "gui/front_end.h"
-#include "modal_watchdog.h"
 #include "net/additional_dl.h"
 #include "net/additional_dl_get.h"
 #include "net/http_get.h"
 #include "offscreen_app.h"
+#include "tests/gui/gui_test_support.h"
 #include "tests/net/test_server.h"
 
 namespace fw::qt {
@@ -65,8 +65,7 @@ class DownloadCenterGuiTest : public ::testing::Test {
  protected:
   void SetUp() override {
     App();
-    watchdog_ = std::make_unique<ModalWatchdog>(
-        [](const QString& text) { ADD_FAILURE() << "unexpected window: " << text.toStdString(); });
+    watchdog_ = FailOnUnexpectedWindow();
     SetPausesEnabled(false);
     dir_ = fs::temp_directory_path() /
            ("fw-dlc-gui-" + std::to_string(::getpid()) + "-" +

@@ -46,11 +46,11 @@
 #include "app/workers.h"
 #include "disk/inventory.h"
 #include "gui/front_end.h"
-#include "modal_watchdog.h"
 #include "net/code_host.h"
 #include "platform/imagedisk/image_disk.h"
 #include "platform/linux/block_backend.h"
 #include "prepare/format_job.h"
+#include "tests/gui/gui_test_support.h"
 #include "tests/gui/offscreen_app.h"
 
 class UrlCatcher : public QObject {
@@ -85,8 +85,7 @@ class GuiTest : public ::testing::Test {
  protected:
   void SetUp() override {
     App();
-    watchdog = std::make_unique<ModalWatchdog>(
-        [](const QString& text) { ADD_FAILURE() << "unexpected window: " << text.toStdString(); });
+    watchdog = FailOnUnexpectedWindow();
     TheJobs() = Jobs{};
     Settings() = SettingsRecord{};
     format_op_in_progress = 0;

@@ -25,7 +25,7 @@
 #include "app/workers.h"
 #include "gui/front_end.h"
 #include "platform/linux/block_backend.h"
-#include "tests/gui/modal_watchdog.h"
+#include "tests/gui/gui_test_support.h"
 #include "tests/gui/offscreen_app.h"
 #include "tests/hfs/udif_writer.h"
 
@@ -38,8 +38,7 @@ class HfsMenuGui : public ::testing::Test {
  protected:
   void SetUp() override {
     App();
-    watchdog = std::make_unique<ModalWatchdog>(
-        [](const QString& text) { ADD_FAILURE() << "unexpected window: " << text.toStdString(); });
+    watchdog = FailOnUnexpectedWindow();
     DefaultBlockBackend().SetOnlyDevices({"/"});
     SetPausesEnabled(false);
     TheJobs() = Jobs{};

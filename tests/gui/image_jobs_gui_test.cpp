@@ -37,10 +37,10 @@
 #include "disk/inventory.h"
 #include "gui/front_end.h"
 #include "images/image_transfer.h"
-#include "modal_watchdog.h"
 #include "offscreen_app.h"
 #include "platform/imagedisk/image_disk.h"
 #include "platform/linux/block_backend.h"
+#include "tests/gui/gui_test_support.h"
 
 namespace fw::qt {
 namespace {
@@ -138,8 +138,7 @@ class ImageJobsGui : public ::testing::Test {
  protected:
   void SetUp() override {
     App();
-    watchdog = std::make_unique<ModalWatchdog>(
-        [](const QString& text) { ADD_FAILURE() << "unexpected window: " << text.toStdString(); });
+    watchdog = FailOnUnexpectedWindow();
     DefaultBlockBackend().SetOnlyDevices({"/"});
     SetPausesEnabled(false);
     TheJobs() = Jobs{};

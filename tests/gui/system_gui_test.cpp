@@ -27,10 +27,10 @@
 #include "disk/inventory.h"
 #include "gui/crash_box.h"
 #include "gui/front_end.h"
-#include "modal_watchdog.h"
 #include "offscreen_app.h"
 #include "platform/linux/block_backend.h"
 #include "platform/process.h"
+#include "tests/gui/gui_test_support.h"
 
 namespace fw::qt {
 namespace {
@@ -63,8 +63,7 @@ class SystemGui : public ::testing::Test {
   void SetUp() override {
     App();
     ASSERT_FALSE(dir.empty());
-    watchdog = std::make_unique<ModalWatchdog>(
-        [](const QString& text) { ADD_FAILURE() << "unexpected window: " << text.toStdString(); });
+    watchdog = FailOnUnexpectedWindow();
     TheJobs() = Jobs{};
     Settings() = SettingsRecord{};
     Settings().EnableFixedDisks = 1;  // loop devices are fixed disks
