@@ -9,6 +9,7 @@
 
 #include "app/globals.h"
 #include "cli/cli.h"
+#include "cli/disk.h"
 #include "cli/help.h"
 #include "cli/interrupt.h"
 #include "net/additional_dl.h"
@@ -41,9 +42,9 @@ bool IsNumber(const std::string& s) {
 bool FindEntry(const std::string& key, AdditionalDLEntry* found) {
   const std::vector<AdditionalDLEntry> list = AdditionalDL();
   if (IsNumber(key)) {
-    const size_t n = std::stoul(key);
-    if (n < 1 || n > list.size()) return false;
-    *found = list[n - 1];
+    int64_t n = 0;
+    if (!ParseInt(key, 1, static_cast<int64_t>(list.size()), &n)) return false;
+    *found = list[static_cast<size_t>(n - 1)];
     return true;
   }
   for (const AdditionalDLEntry& e : list) {

@@ -1,7 +1,6 @@
 #include "cli/image_job.h"
 
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -37,15 +36,6 @@ class ImageJobUi final : public ConsoleUi {
 
 extern "C" void OnImageJobInterrupt(int) { CancelMainThread.store(1); }
 
-bool ParseNumber(const std::string& text, long lo, long hi, long* out) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  const long v = std::strtol(text.c_str(), &end, 10);
-  if (*end != '\0' || v < lo || v > hi) return false;
-  *out = v;
-  return true;
-}
-
 }  // namespace
 
 int RunImageJobCommand(ImageJobKind kind, const GlobalOptions& options,
@@ -53,8 +43,8 @@ int RunImageJobCommand(ImageJobKind kind, const GlobalOptions& options,
   const bool backup = kind == ImageJobKind::kBackup;
   const std::string command = backup ? "backup" : "restore";
   const std::string fileOption = backup ? "--output" : "--input";
-  long diskNumber = -1;
-  long partition = -1;
+  int64_t diskNumber = -1;
+  int64_t partition = -1;
   std::string file;
   ImageJobOptions jobOptions;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -66,9 +56,9 @@ int RunImageJobCommand(ImageJobKind kind, const GlobalOptions& options,
     if (i + 1 >= args.size()) return Fail(kExitUsage, a + " needs a value (see --help)");
     const std::string& v = args[++i];
     if (a == "--disk") {
-      if (!ParseNumber(v, 0, 49, &diskNumber)) return Fail(kExitUsage, "--disk takes 0..49");
+      if (!ParseInt(v, 0, 49, &diskNumber)) return Fail(kExitUsage, "--disk takes 0..49");
     } else if (a == "--partition") {
-      if (!ParseNumber(v, 1, 4, &partition)) return Fail(kExitUsage, "--partition takes 1..4");
+      if (!ParseInt(v, 1, 4, &partition)) return Fail(kExitUsage, "--partition takes 1..4");
     } else if (a == fileOption) {
       file = v;
     } else {
@@ -81,9 +71,7 @@ int RunImageJobCommand(ImageJobKind kind, const GlobalOptions& options,
   if (const int status = AttachCommandImage(options)) return status;
   UseSystemImageJobDisk();
   UpdateAllDrives();
-  int64_t chosen = diskNumber;
-  if (const int status = ChooseCommandDisk(options, command, &chosen)) return status;
-  diskNumber = static_cast<long>(chosen);
+  if (const int status = ChooseCommandDisk(options, command, &diskNumber)) return status;
   if (SetCurrentDisk(static_cast<int32_t>(diskNumber), static_cast<int>(partition - 1)) == 0)
     return Fail(kExitFailure, "disk " + std::to_string(diskNumber) + " has no partition " +
                                   std::to_string(partition));

@@ -3,7 +3,6 @@
 //   recovery-list [--update]            the Recovery HD list (searched anew with --update)
 //   recovery-get N|NAME [--output DIR]  download an entry and extract its HFS+ image
 // Ctrl+C (or SIGTERM) cancels the download or the archiver; a second one ends the program.
-#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -11,6 +10,7 @@
 
 #include "app/globals.h"
 #include "cli/cli.h"
+#include "cli/disk.h"
 #include "cli/help.h"
 #include "cli/interrupt.h"
 #include "datasets/hfs_extraction.h"
@@ -100,8 +100,8 @@ int RecoveryGetCommand(const GlobalOptions&, const std::vector<std::string>& arg
   int row = -1;
   const std::string& which = words[0];
   if (which.find_first_not_of("0123456789") == std::string::npos) {
-    // More digits than an int holds name no entry (atoi would wrap them onto one).
-    if (!which.empty() && which.size() <= 9) row = std::atoi(which.c_str()) - 1;
+    int64_t n = 0;
+    if (ParseInt(which, 1, static_cast<int64_t>(rows.size()), &n)) row = static_cast<int>(n - 1);
   } else {
     for (size_t i = 0; i < rows.size(); ++i)
       if (rows[i] == which) row = static_cast<int>(i);
